@@ -1,0 +1,177 @@
+#include "VORKCameraConfig.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <type_traits>
+#include <ctime>
+#include <cwchar>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ConfigState {
+    std::mutex mutex;
+    std::wstring iniFile = L"VORKCamera.ini";
+    std::wstring logFile;
+    bool logFileSet = false;
+    bool lockAbsent = false;
+    int nextListener = 1;
+    struct Listener {
+        int id;
+        VORKErrorLogListener fn;
+        void* context;
+    };
+    std::vector<Listener> listeners;
+    CRITICAL_SECTION cameraLock;
+
+    ConfigState() { InitializeCriticalSection(&cameraLock); }
+};
+
+// Never destroyed: grabbers may still log while other static objects go away.
+ConfigState& State() {
+    static ConfigState* state = new ConfigState;
+    return *state;
+}
+
+std::wstring DefaultLogFile(const std::wstring& ini) {
+    size_t slash = ini.find_last_of(L"/\\");
+    size_t dot = ini.find_last_of(L'.');
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return ini + L".log";
+    return ini.substr(0, dot) + L".log";
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    std::string utf8;
+    for (wchar_t wc : text) {
+        auto c = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wc));
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+void AppendToFile(const std::wstring& path, const std::wstring& line) {
+    if (path.empty()) return;
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::app);
+    if (!out) return;
+    std::string utf8 = ToUtf8(line);
+    out.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
+}
+
+void ClearProperty(VORKCamProperty& p) {
+    p.nValue = 0;
+    p.bAvailable = 0;
+}
+
+}  // namespace
+
+CVORKChannelParams::CVORKChannelParams(const wchar_t* name) {
+    std::swprintf(m_szName, 256, L"%ls", name ? name : L"");
+    m_szName[255] = 0;
+    m_nVideoMode = 5;
+    for (VORKCamProperty* p : {&m_Brightness, &m_Gain, &m_Contrast, &m_Sharpness, &m_Gamma, &m_BacklightComp,
+                               &m_Exposure, &m_WhiteBalance, &m_Focus, &m_BacklightCompOn, &m_ExposureAuto,
+                               &m_WhiteBalanceAuto})
+        ClearProperty(*p);
+    // Mid-range defaults, in percent, until the framework stores the channel's own.
+    m_Brightness.nValue = m_Gain.nValue = m_Contrast.nValue = m_Sharpness.nValue = 50;
+    m_Gamma.nValue = m_BacklightComp.nValue = m_Exposure.nValue = m_WhiteBalance.nValue = m_Focus.nValue = 50;
+    m_ExposureAuto.nValue = 1;
+    m_WhiteBalanceAuto.nValue = 1;
+}
+
+CVORKChannelParams::CVORKChannelParams(const CVORKChannelParams& other) = default;
+CVORKChannelParams& CVORKChannelParams::operator=(const CVORKChannelParams& other) = default;
+CVORKChannelParams::~CVORKChannelParams() = default;
+
+LPCRITICAL_SECTION GetCameraCS() {
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.lockAbsent ? nullptr : &s.cameraLock;
+}
+
+BOOL VORKGetIniFileName(wchar_t* buffer) {
+    if (!buffer) return FALSE;
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    std::swprintf(buffer, 256, L"%ls", s.iniFile.c_str());
+    buffer[255] = 0;
+    return TRUE;
+}
+
+void VORKWriteErrorLog(const wchar_t* text, int code, int level) {
+    ConfigState& s = State();
+    std::vector<ConfigState::Listener> listeners;
+    std::wstring file;
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        listeners = s.listeners;
+        file = s.logFileSet ? s.logFile : DefaultLogFile(s.iniFile);
+    }
+    const wchar_t* message = text ? text : L"";
+    std::time_t now = std::time(nullptr);
+    wchar_t stamp[32] = L"";
+    {
+        static std::mutex clockMutex;  // localtime shares one buffer on some runtimes
+        std::lock_guard<std::mutex> lock(clockMutex);
+        if (const std::tm* local = std::localtime(&now)) std::wcsftime(stamp, 32, L"%Y-%m-%d %H:%M:%S", local);
+    }
+    wchar_t head[96];
+    std::swprintf(head, 96, L"%ls level %d code %d: ", stamp, level, code);
+    AppendToFile(file, std::wstring(head) + message + L"\n");
+    for (const auto& l : listeners) l.fn(l.context, message, code, level);
+}
+
+void VORKSetIniFileName(const wchar_t* path) {
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.iniFile = path ? path : L"";
+}
+
+void VORKSetErrorLogFile(const wchar_t* path) {
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.logFile = path ? path : L"";
+    s.logFileSet = true;
+}
+
+void VORKSetCameraCSAbsent(bool absent) {
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.lockAbsent = absent;
+}
+
+int VORKAddErrorLogListener(VORKErrorLogListener listener, void* context) {
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    int id = s.nextListener++;
+    s.listeners.push_back({id, listener, context});
+    return id;
+}
+
+void VORKRemoveErrorLogListener(int id) {
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    for (auto it = s.listeners.begin(); it != s.listeners.end(); ++it) {
+        if (it->id == id) {
+            s.listeners.erase(it);
+            return;
+        }
+    }
+}

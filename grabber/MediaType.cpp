@@ -1,0 +1,64 @@
+#include "MediaType.h"
+
+#include <cstring>
+#include <new>
+
+void VORKFreeMediaTypeContents(AM_MEDIA_TYPE& type) {
+    if (type.cbFormat != 0) CoTaskMemFree(type.pbFormat);
+    type.cbFormat = 0;
+    type.pbFormat = nullptr;
+    if (type.pUnk) type.pUnk->Release();
+    type.pUnk = nullptr;
+}
+
+AM_MEDIA_TYPE* VORKNewMediaType() {
+    auto* type = new AM_MEDIA_TYPE;
+    std::memset(type, 0, sizeof(AM_MEDIA_TYPE));
+    type->lSampleSize = 1;
+    type->bFixedSizeSamples = TRUE;
+    return type;
+}
+
+AM_MEDIA_TYPE* VORKCopyMediaType(const AM_MEDIA_TYPE* source) {
+    if (!source) return nullptr;
+    auto* type = new AM_MEDIA_TYPE(*source);
+    if (source->cbFormat != 0 && source->pbFormat) {
+        type->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source->cbFormat));
+        if (!type->pbFormat) {
+            delete type;
+            throw std::bad_alloc();
+        }
+        std::memcpy(type->pbFormat, source->pbFormat, source->cbFormat);
+    } else {
+        type->cbFormat = 0;
+        type->pbFormat = nullptr;
+    }
+    if (type->pUnk) type->pUnk->AddRef();
+    return type;
+}
+
+void VORKDeleteMediaType(AM_MEDIA_TYPE* type) {
+    if (!type) return;
+    VORKFreeMediaTypeContents(*type);
+    delete type;
+}
+
+VORKScopedMediaType::VORKScopedMediaType() { std::memset(&type_, 0, sizeof(type_)); }
+
+VORKScopedMediaType::~VORKScopedMediaType() { VORKFreeMediaTypeContents(type_); }
+
+VIDEOINFOHEADER* VORKScopedMediaType::VideoInfo() {
+    if (!type_.pbFormat || type_.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
+    return reinterpret_cast<VIDEOINFOHEADER*>(type_.pbFormat);
+}
+
+VORKTaskMediaType::~VORKTaskMediaType() {
+    if (!type_) return;
+    VORKFreeMediaTypeContents(*type_);
+    CoTaskMemFree(type_);
+}
+
+VIDEOINFOHEADER* VORKTaskMediaType::VideoInfo() {
+    if (!type_ || !type_->pbFormat || type_->cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
+    return reinterpret_cast<VIDEOINFOHEADER*>(type_->pbFormat);
+}

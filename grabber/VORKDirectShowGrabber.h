@@ -1,0 +1,135 @@
+// CVORKDirectShowGrabber: the framework's grabber for DirectShow video capture
+// devices. One object drives one device through a graph of three filters: the
+// device's capture source, a sample grabber and a null renderer.
+//
+// Threads: the host's threads (framework calls and public members), the
+// framework's grab thread (snaps), the thread that opened the board (it owns the
+// hidden media-event window and handles media events while it pumps messages),
+// and DirectShow's streaming thread (only g_CB.BufferCB, which takes no lock).
+// Shared state is guarded by the framework's camera lock (GetCameraCS), taken
+// around single member accesses through the accessors below; the configuration
+// members written by the channel set-up are not locked.
+#pragma once
+
+#include "vorkplatform.h"
+
+#include "VORKCameraConfig.h"
+#include "VORKGrabberBase.h"
+
+#ifdef VORKDIRECTSHOWGRABBER_BUILD
+#define VORKDSG_API VORK_EXPORT
+#else
+#define VORKDSG_API VORK_IMPORT
+#endif
+
+enum VORKDSGraphState { VORKDSGraphStopped = 0, VORKDSGraphRunning = 1, VORKDSGraphStarting = 2 };
+
+// Walks over g_Grabbers, so that at most one graph of the module runs at a time:
+// all grabbers share one sample callback.
+bool AreAllGraphsStopped();
+bool IsAnyContSnapRunning();
+HRESULT StopAllGraphs();
+
+class VORKDSG_API CVORKDirectShowGrabber : public CVORKGrabberBase {
+public:
+    CVORKDirectShowGrabber(const wchar_t* name, int number, const wchar_t* typeName, bool initNow,
+                           unsigned int ringSize);
+    CVORKDirectShowGrabber(const CVORKDirectShowGrabber& other);
+    CVORKDirectShowGrabber& operator=(const CVORKDirectShowGrabber& other);
+    ~CVORKDirectShowGrabber() override;
+
+    static HINSTANCE m_hInstance;
+
+    // Logs a failed DirectShow result as "DirectShow error: <text>"; true if it failed.
+    bool ShowError(HRESULT hr);
+
+    static LRESULT CALLBACK VideoWndProcedureGlobal(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+protected:
+    // ---- Locked accessors: each takes the camera lock around one member ----
+    int GetDeviceNumber();
+    void SetDeviceNumber(int number);
+    bool IsGraphStopped();
+    bool IsGraphRunning();
+    VORKDSGraphState GetGraphState();
+    void SetGraphState(VORKDSGraphState state);
+    bool IsContSnapRunning();
+    void SetContSnapRunning(bool running);
+    CVORKGrabberBuffersRing* GetGB();
+    bool IsConnected();
+    LONG GetImgBufSize();
+    LONG GetOldBufSize();
+    bool DoNoSingleSnap();
+    LONG GetWaitForCamStart();
+
+    // ---- Run control --------------------------------------------------------
+    int Run();
+    void Stop();
+    HRESULT StopIfNecessary();
+
+    // ---- Members, in declaration order ----------------------------------------
+    int32_t m_nActColorMode;
+    int32_t m_nActGrabWidth;
+    int32_t m_nActGrabHeight;
+    bool m_bRepeatSnap;
+    VORKDSGraphState m_GraphState;
+    int32_t m_nDeviceNumber;
+    bool m_bConnected;
+    bool m_bContSnapRunning;
+    bool m_bMirrorVertical;
+    bool m_bMirrorHorizontal;
+    LONG m_lWaitForCamStart;
+    bool m_bNoSingleSnap;
+    bool m_bUseSingleSnap;
+    bool m_bBacklightCompEnabled;
+    float m_fDefSaturation;
+    float m_fDefHue;
+    bool m_bDefColorEnable;
+    bool m_bUseCameraControlProperties;
+    bool m_bAutoFocus;
+    float m_fDefFocus;
+    float m_fDefFramerate;
+    LONG m_lImgBufSize;
+    LONG m_lOldBufSize;
+    AM_MEDIA_TYPE* m_pMediaType;
+    wchar_t m_szDefaultFriendlyName[256];
+    wchar_t m_szFriendlyNamePart[256];
+    wchar_t m_szDevicePath[2048];
+    VORKCamInfo m_ActCamInfo;
+    IVideoWindow* m_pVideoWindow;
+    HWND m_hMediaEventWnd;
+    CComPtr<IMediaEventEx> m_pMediaEvent;
+    CComPtr<ISampleGrabber> m_pSampleGrabber;
+    CComPtr<IBaseFilter> m_pCapSource;
+    CComPtr<IBaseFilter> m_pNullRenderer;
+    CComPtr<IGraphBuilder> m_pGraph;
+    CComPtr<IBaseFilter> m_pGrabberFilter;
+    CComPtr<IPin> m_pSourceOutPin;
+    CComPtr<IPin> m_pGrabberInPin;
+    CComPtr<IPin> m_pGrabberOutPin;
+    CComPtr<IPin> m_pNullRendererInPin;
+    CComPtr<IMediaControl> m_pMediaControl;
+    CComPtr<IAMVideoProcAmp> m_pProcAmp;
+    CComPtr<IAMCameraControl> m_pCamCtrl;
+    CComPtr<ICreateDevEnum> m_pDevEnum;
+    CVORKGrabberBuffersRing* m_pGB;
+
+private:
+    friend struct VORKDSGrabberTestPeer;
+    friend bool AreAllGraphsStopped();
+    friend bool IsAnyContSnapRunning();
+    friend HRESULT StopAllGraphs();
+
+    void ResetFlags();
+
+    LRESULT VideoWndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMediaEvent();
+};
+
+// Module-wide list of grabbers whose board is open, in the order they opened it.
+// Appends and removals take the camera lock, as the walks over it do.
+void VORKAppendGrabber(CVORKDirectShowGrabber* grabber);
+void VORKRemoveGrabber(CVORKDirectShowGrabber* grabber);
+
+// The window message a graph posts to its grabber's hidden window.
+constexpr UINT WM_MEDIAEVENT = WM_USER + 42;

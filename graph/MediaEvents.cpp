@@ -1,0 +1,64 @@
+// Media events of a grabber's graph, delivered as WM_MEDIAEVENT to its hidden
+// window and handled on the thread that owns the window while it pumps messages.
+#include "VORKDirectShowGrabber.h"
+
+namespace {
+
+// Two COM pointers name the same object when their IUnknown pointers are equal.
+bool IsSameObject(IUnknown* a, IUnknown* b) {
+    if (!a && !b) return true;
+    if (!a || !b) return false;
+    CComPtr<IUnknown> identityA;
+    CComPtr<IUnknown> identityB;
+    if (FAILED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityA)))) return false;
+    if (FAILED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityB)))) return false;
+    return identityA.p == identityB.p;
+}
+
+}  // namespace
+
+LRESULT CALLBACK CVORKDirectShowGrabber::VideoWndProcedureGlobal(HWND window, UINT message, WPARAM wParam,
+                                                                 LPARAM lParam) {
+    auto* grabber = reinterpret_cast<CVORKDirectShowGrabber*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (grabber && message == WM_MEDIAEVENT) return grabber->VideoWndProcedure(window, message, wParam, lParam);
+    switch (message) {
+    case WM_CREATE:
+    case WM_DESTROY:
+    case WM_SIZE:
+    case WM_ERASEBKGND:
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CVORKDirectShowGrabber::VideoWndProcedure(HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_MEDIAEVENT) HandleMediaEvent();
+    return 0;
+}
+
+LRESULT CVORKDirectShowGrabber::HandleMediaEvent() {
+    if (!m_pMediaEvent) return 1;
+    LONG code = 0;
+    LONG_PTR param1 = 0;
+    LONG_PTR param2 = 0;
+    while (SUCCEEDED(m_pMediaEvent->GetEvent(&code, &param1, &param2, 0))) {
+        if (code == EC_ERRORABORT) {
+            StopSnap();
+            SendErrorEvent(L"CVORKDirectShowGrabber: Received event EC_ERRORABORT!", EC_ERRORABORT);
+        } else if (code == EC_DEVICE_LOST && param2 == 0) {
+            auto* lost = reinterpret_cast<IUnknown*>(param1);
+            CComPtr<IBaseFilter> lostFilter;
+            if (lost && SUCCEEDED(lost->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&lostFilter))) &&
+                IsSameObject(lostFilter, m_pCapSource)) {
+                lostFilter.Release();
+                m_pMediaEvent->FreeEventParams(code, param1, param2);
+                SendErrorEvent(L"CVORKDirectShowGrabber: Device is lost!", EC_DEVICE_LOST);
+                StopGrabThread(false);
+                return 1;
+            }
+        }
+        m_pMediaEvent->FreeEventParams(code, param1, param2);
+    }
+    return 1;
+}

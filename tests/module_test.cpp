@@ -1,0 +1,142 @@
+// The plug-in module as the host uses it: loading, InitDll and DeInitDll.
+#include <gtest/gtest.h>
+
+#include "Module.h"
+#include "TestSupport.h"
+
+namespace {
+
+using vorktest::PluginModule;
+
+class OtherGrabber : public CVORKGrabberBase {
+public:
+    OtherGrabber() : CVORKGrabberBase(L"Other", 0, L"OTHER", false) {}
+};
+
+std::wstring NameOf(CVORKGrabberBase* grabber) {
+    wchar_t name[256];
+    grabber->GetGrabberName(name);
+    return name;
+}
+
+class ModuleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ini_ = dir_.File("camera.ini");
+        VORKSetIniFileName(ini_.c_str());
+        container_ = GetGrabberContainer();
+        ASSERT_NE(container_, nullptr);
+        ASSERT_EQ(container_->GetGrabberCount(), 0);
+    }
+    void TearDown() override {
+        while (container_->GetGrabberCount() > 0) {
+            CVORKGrabberBase* g = container_->GetGrabber(0);
+            container_->RemoveGrabber(g);
+            if (!dynamic_cast<CVORKDirectShowGrabber*>(g)) delete g;
+        }
+        VORKSetGrabberContainerAvailable(true);
+    }
+
+    vorktest::ComScope com_;
+    vorktest::TempDir dir_;
+    std::wstring ini_;
+    PluginModule module_;
+    CVORKGrabberContainer* container_ = nullptr;
+};
+
+TEST_F(ModuleTest, LoadingRegistersTheWindowClassAndUnloadingRemovesIt) {
+    WNDCLASSW wc{};
+    ASSERT_TRUE(GetClassInfoW(nullptr, L"IMediaEventDummyWndClass", &wc));
+    EXPECT_EQ(wc.style, static_cast<UINT>(CS_NOCLOSE));
+    EXPECT_EQ(wc.lpfnWndProc, &CVORKDirectShowGrabber::VideoWndProcedureGlobal);
+    EXPECT_EQ(wc.hbrBackground, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(6)));
+    EXPECT_EQ(wc.hInstance, reinterpret_cast<HINSTANCE>(module_.handle()));
+    EXPECT_EQ(CVORKDirectShowGrabber::m_hInstance, reinterpret_cast<HINSTANCE>(module_.handle()));
+    {
+        PluginModule second;  // a second load does not start the module again
+        EXPECT_TRUE(GetClassInfoW(nullptr, L"IMediaEventDummyWndClass", &wc));
+    }
+    EXPECT_TRUE(GetClassInfoW(nullptr, L"IMediaEventDummyWndClass", &wc));
+    FreeLibrary(module_.handle());
+    EXPECT_FALSE(GetClassInfoW(nullptr, L"IMediaEventDummyWndClass", &wc));
+    HMODULE again = LoadLibraryW(std::wstring(L"" VORK_PLUGIN_PATH).c_str());
+    ASSERT_EQ(again, module_.handle());
+    EXPECT_TRUE(GetClassInfoW(nullptr, L"IMediaEventDummyWndClass", &wc));
+}
+
+TEST_F(ModuleTest, InitDllNamesAndNumbersTheGrabber) {
+    struct Case {
+        const wchar_t* name;
+        int number;
+        std::wstring expectedName;
+        int expectedNumber;
+    } cases[] = {
+        {nullptr, -5, L"DSGRABBER", 0},
+        {L"", 2, L"", 2},
+        {L"Cam", 7, L"Cam", 7},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(InitDll(c.name, c.number));
+        ASSERT_EQ(container_->GetGrabberCount(), 1);
+        CVORKGrabberBase* g = container_->GetGrabber(0);
+        ASSERT_NE(dynamic_cast<CVORKDirectShowGrabber*>(g), nullptr);
+        EXPECT_EQ(NameOf(g), c.expectedName);
+        EXPECT_EQ(g->GetGrabberNumber(), c.expectedNumber);
+        wchar_t type[256];
+        g->GetGrabberTypeName(type);
+        EXPECT_STREQ(type, L"DSGRABBER");
+        EXPECT_EQ(g->GetNumImgBuffers(), 3);
+        ASSERT_TRUE(DeInitDll());
+        EXPECT_EQ(container_->GetGrabberCount(), 0);
+    }
+}
+
+TEST_F(ModuleTest, InitDllCutsALongNameToTheFrameworkBuffer) {
+    std::wstring longName(400, L'x');
+    ASSERT_TRUE(InitDll(longName.c_str(), 0));
+    EXPECT_EQ(NameOf(container_->GetGrabber(0)), std::wstring(255, L'x'));
+    DeInitDll();
+}
+
+TEST_F(ModuleTest, EachInitDllCreatesAGrabberEvenForTheSameName) {
+    ASSERT_TRUE(InitDll(L"Same", 0));
+    ASSERT_TRUE(InitDll(L"Same", 0));
+    ASSERT_EQ(container_->GetGrabberCount(), 2);
+    EXPECT_NE(container_->GetGrabber(0), container_->GetGrabber(1));
+    DeInitDll();
+    DeInitDll();
+}
+
+TEST_F(ModuleTest, DeInitDllRemovesTheFirstDirectShowGrabberPerCall) {
+    auto* other = new OtherGrabber;
+    container_->AddGrabber(other);
+    InitDll(L"A", 0);
+    InitDll(L"B", 0);
+    ASSERT_EQ(container_->GetGrabberCount(), 3);
+
+    EXPECT_TRUE(DeInitDll());
+    ASSERT_EQ(container_->GetGrabberCount(), 2);
+    EXPECT_EQ(container_->GetGrabber(0), other);
+    EXPECT_EQ(NameOf(container_->GetGrabber(1)), L"B");
+
+    EXPECT_TRUE(DeInitDll());
+    ASSERT_EQ(container_->GetGrabberCount(), 1);
+    EXPECT_EQ(container_->GetGrabber(0), other);
+
+    EXPECT_TRUE(DeInitDll());
+    EXPECT_EQ(container_->GetGrabberCount(), 1);
+}
+
+TEST_F(ModuleTest, DeInitDllOnAnEmptyContainerSucceeds) { EXPECT_TRUE(DeInitDll()); }
+
+TEST_F(ModuleTest, WithoutAContainerNothingIsCreatedOrRemoved) {
+    InitDll(L"Kept", 0);
+    VORKSetGrabberContainerAvailable(false);
+    EXPECT_FALSE(InitDll(L"New", 0));
+    EXPECT_FALSE(DeInitDll());
+    VORKSetGrabberContainerAvailable(true);
+    EXPECT_EQ(container_->GetGrabberCount(), 1);
+    DeInitDll();
+}
+
+}  // namespace

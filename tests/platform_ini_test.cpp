@@ -1,0 +1,109 @@
+// Private-profile files behave as on Windows where the plug-in relies on it.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace {
+
+using vorktest::ReadTextFile;
+using vorktest::TempDir;
+using vorktest::WriteTextFile;
+
+std::wstring Read(const std::wstring& file, const wchar_t* section, const wchar_t* key, const wchar_t* def,
+                  DWORD size = 256, DWORD* copied = nullptr) {
+    std::vector<wchar_t> buffer(size + 1, L'#');
+    DWORD n = GetPrivateProfileStringW(section, key, def, buffer.data(), size, file.c_str());
+    if (copied) *copied = n;
+    return buffer.data();
+}
+
+TEST(PrivateProfile, MissingFileSectionOrKeyGivesTheDefault) {
+    TempDir dir;
+    std::wstring file = dir.File("a.ini");
+    EXPECT_EQ(Read(file, L"S", L"K", L"def"), L"def");
+    EXPECT_EQ(GetPrivateProfileIntW(L"S", L"K", 42, file.c_str()), 42u);
+    WriteTextFile(dir.path() / "a.ini", "[Other]\nK=1\n[S]\nJ=2\n");
+    EXPECT_EQ(Read(file, L"S", L"K", L"def"), L"def");
+    EXPECT_EQ(Read(file, L"None", L"K", nullptr), L"");
+    EXPECT_EQ(GetPrivateProfileIntW(L"S", L"J", 42, file.c_str()), 2u);
+}
+
+TEST(PrivateProfile, NamesAreCaseInsensitiveAndValuesTrimmed) {
+    TempDir dir;
+    WriteTextFile(dir.path() / "a.ini", "; comment\n[Grabber]\n  FriendlyNamePart =  USB Cam  \nQuoted=\"  x \"\n");
+    std::wstring file = dir.File("a.ini");
+    EXPECT_EQ(Read(file, L"GRABBER", L"friendlynamepart", L""), L"USB Cam");
+    EXPECT_EQ(Read(file, L"grabber", L"QUOTED", L""), L"  x ");
+}
+
+TEST(PrivateProfile, TruncatesToTheBufferWithATerminator) {
+    TempDir dir;
+    WriteTextFile(dir.path() / "a.ini", "[S]\nK=abcdefgh\n");
+    DWORD copied = 0;
+    EXPECT_EQ(Read(dir.File("a.ini"), L"S", L"K", L"", 5, &copied), L"abcd");
+    EXPECT_EQ(copied, 4u);
+    EXPECT_EQ(Read(dir.File("a.ini"), L"S", L"Missing", L"longdefault", 5, &copied), L"long");
+}
+
+TEST(PrivateProfile, IntegersParseAsWindowsDoes) {
+    TempDir dir;
+    WriteTextFile(dir.path() / "a.ini", "[S]\nA=12abc\nB=-3\nC=0x1F\nD=text\nE=\nF= 7\n");
+    std::wstring file = dir.File("a.ini");
+    struct {
+        const wchar_t* key;
+        UINT expected;
+    } cases[] = {{L"A", 12u}, {L"B", static_cast<UINT>(-3)}, {L"C", 31u}, {L"D", 0u}, {L"E", 99u}, {L"F", 7u}};
+    for (const auto& c : cases) EXPECT_EQ(GetPrivateProfileIntW(L"S", c.key, 99, file.c_str()), c.expected) << c.key;
+}
+
+TEST(PrivateProfile, WriteCreatesTheFileAndKeepsEverythingElse) {
+    TempDir dir;
+    std::wstring file = dir.File("new.ini");
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Cam", L"FriendlyNamePart", L"Logitech C920", file.c_str()));
+    EXPECT_EQ(Read(file, L"Cam", L"FriendlyNamePart", L""), L"Logitech C920");
+
+    WriteTextFile(dir.path() / "b.ini", "; keep me\n[A]\nX=1\nY=2\n\n[B]\nZ=3\n");
+    std::wstring b = dir.File("b.ini");
+    ASSERT_TRUE(WritePrivateProfileStringW(L"a", L"y", L"20", b.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"A", L"New", L"n", b.c_str()));
+    ASSERT_TRUE(WritePrivateProfileStringW(L"C", L"W", L"4", b.c_str()));
+    EXPECT_EQ(Read(b, L"A", L"X", L""), L"1");
+    EXPECT_EQ(Read(b, L"A", L"Y", L""), L"20");
+    EXPECT_EQ(Read(b, L"A", L"New", L""), L"n");
+    EXPECT_EQ(Read(b, L"B", L"Z", L""), L"3");
+    EXPECT_EQ(Read(b, L"C", L"W", L""), L"4");
+    EXPECT_NE(ReadTextFile(dir.path() / "b.ini").find("; keep me"), std::string::npos);
+}
+
+TEST(PrivateProfile, EmptyStringIsWrittenAsAnEmptyValueAndNullRemoves) {
+    TempDir dir;
+    std::wstring file = dir.File("a.ini");
+    WritePrivateProfileStringW(L"S", L"DevicePath", L"\\\\?\\usb#vid", file.c_str());
+    WritePrivateProfileStringW(L"S", L"DevicePath", L"", file.c_str());
+    EXPECT_EQ(Read(file, L"S", L"DevicePath", L"default"), L"");  // present, empty
+    EXPECT_NE(ReadTextFile(dir.path() / "a.ini").find("DevicePath="), std::string::npos);
+    WritePrivateProfileStringW(L"S", L"DevicePath", nullptr, file.c_str());
+    EXPECT_EQ(Read(file, L"S", L"DevicePath", L"default"), L"default");
+    WritePrivateProfileStringW(L"S", nullptr, nullptr, file.c_str());
+    EXPECT_EQ(ReadTextFile(dir.path() / "a.ini").find("[S]"), std::string::npos);
+}
+
+TEST(PrivateProfile, NonAsciiTextSurvivesARoundTrip) {
+    TempDir dir;
+    std::wstring file = dir.File("a.ini");
+    const wchar_t* name = L"Kamera \u00e4\u00f6\u00fc \u65e5\u672c \U0001F4F7";
+    WritePrivateProfileStringW(L"Ger\u00e4t", L"FriendlyNamePart", name, file.c_str());
+    EXPECT_EQ(Read(file, L"GER\u00c4T", L"FriendlyNamePart", L""), name);
+}
+
+TEST(PrivateProfile, NullSectionOrKeyListsNames) {
+    TempDir dir;
+    WriteTextFile(dir.path() / "a.ini", "[One]\nA=1\nB=2\n[Two]\n");
+    wchar_t buffer[64];
+    DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", buffer, 64, dir.File("a.ini").c_str());
+    EXPECT_EQ(std::wstring(buffer, n), std::wstring(L"One\0Two\0", 8));
+    n = GetPrivateProfileStringW(L"one", nullptr, L"", buffer, 64, dir.File("a.ini").c_str());
+    EXPECT_EQ(std::wstring(buffer, n), std::wstring(L"A\0B\0", 4));
+}
+
+}  // namespace

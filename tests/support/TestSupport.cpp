@@ -1,0 +1,120 @@
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace vorktest {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorktest-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    if (!made) throw std::runtime_error("mkdtemp failed");
+    path_ = made;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::wstring TempDir::File(const std::string& name) const { return (path_ / name).wstring(); }
+
+void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string ReadTextFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+LogCapture::LogCapture() : id_(VORKAddErrorLogListener(&LogCapture::OnLine, this)) {}
+LogCapture::~LogCapture() { VORKRemoveErrorLogListener(id_); }
+
+void LogCapture::OnLine(void* context, const wchar_t* text, int code, int level) {
+    auto* self = static_cast<LogCapture*>(context);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->lines_.push_back({text, code, level});
+}
+
+std::vector<LogLine> LogCapture::Lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+size_t LogCapture::Count(const std::wstring& text) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = 0;
+    for (const auto& l : lines_)
+        if (l.text == text) ++n;
+    return n;
+}
+
+bool LogCapture::Has(const std::wstring& text, int code, int level) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& l : lines_)
+        if (l.text == text && l.code == code && l.level == level) return true;
+    return false;
+}
+
+void LogCapture::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+}
+
+EventCapture::EventCapture() { VORKSetErrorEventHandler(&EventCapture::OnEvent, this); }
+EventCapture::~EventCapture() { VORKSetErrorEventHandler(nullptr, nullptr); }
+
+void EventCapture::OnEvent(void* context, CVORKGrabberBase* grabber, const wchar_t* text, int code) {
+    auto* self = static_cast<EventCapture*>(context);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->events_.push_back({grabber, text, code});
+}
+
+std::vector<ErrorEvent> EventCapture::Events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+}
+
+std::vector<int> EventCapture::Codes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<int> codes;
+    for (const auto& e : events_) codes.push_back(e.code);
+    return codes;
+}
+
+PluginModule::PluginModule() {
+    std::string path = VORK_PLUGIN_PATH;
+    module_ = LoadLibraryW(std::wstring(path.begin(), path.end()).c_str());
+    if (!module_) ADD_FAILURE() << "could not load " << path;
+}
+
+PluginModule::~PluginModule() {
+    if (module_) FreeLibrary(module_);
+}
+
+void PumpPending() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        PumpPending();
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::yield();
+    }
+}
+
+}  // namespace vorktest

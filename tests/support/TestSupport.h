@@ -1,0 +1,142 @@
+// Helpers shared by the tests: temporary folders, captured log lines and error
+// events, the plug-in loaded as a host loads it, and access to grabber internals.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "VORKDirectShowGrabber.h"
+
+namespace vorktest {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    std::wstring File(const std::string& name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+void WriteTextFile(const std::filesystem::path& path, const std::string& text);
+std::string ReadTextFile(const std::filesystem::path& path);
+
+struct LogLine {
+    std::wstring text;
+    int code;
+    int level;
+    bool operator==(const LogLine& o) const { return text == o.text && code == o.code && level == o.level; }
+};
+
+// Records every error-log line written while it exists.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    std::vector<LogLine> Lines() const;
+    size_t Count(const std::wstring& text) const;
+    bool Has(const std::wstring& text, int code, int level = 2) const;
+    void Clear();
+
+private:
+    static void OnLine(void* context, const wchar_t* text, int code, int level);
+    mutable std::mutex mutex_;
+    std::vector<LogLine> lines_;
+    int id_;
+};
+
+struct ErrorEvent {
+    CVORKGrabberBase* grabber;
+    std::wstring text;
+    int code;
+};
+
+// Records every error event sent to the host while it exists.
+class EventCapture {
+public:
+    EventCapture();
+    ~EventCapture();
+    std::vector<ErrorEvent> Events() const;
+    std::vector<int> Codes() const;
+
+private:
+    static void OnEvent(void* context, CVORKGrabberBase* grabber, const wchar_t* text, int code);
+    mutable std::mutex mutex_;
+    std::vector<ErrorEvent> events_;
+};
+
+// The plug-in loaded through the platform's loader, as the host loads it: its
+// application object starts on load and stops on the last unload.
+class PluginModule {
+public:
+    PluginModule();
+    ~PluginModule();
+    HMODULE handle() const { return module_; }
+
+private:
+    HMODULE module_;
+};
+
+// Pumps this thread's messages until the predicate holds or the deadline passes.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+void PumpPending();
+
+// COM on the test thread, as the host initialises it.
+class ComScope {
+public:
+    ComScope() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~ComScope() { CoUninitialize(); }
+};
+
+}  // namespace vorktest
+
+// Access to the grabber's protected and private members for the tests.
+struct VORKDSGrabberTestPeer {
+    using G = CVORKDirectShowGrabber;
+    static void ResetFlags(G& g) { g.ResetFlags(); }
+    static LRESULT HandleMediaEvent(G& g) { return g.HandleMediaEvent(); }
+};
+
+// The grabber with its protected members in reach.
+class TestGrabber : public CVORKDirectShowGrabber {
+public:
+    TestGrabber(const wchar_t* name = L"TestGrabber", bool initNow = false, unsigned int ring = 3)
+        : CVORKDirectShowGrabber(name, 0, L"DSGRABBER", initNow, ring) {}
+    using CVORKDirectShowGrabber::CVORKDirectShowGrabber;
+
+    using CVORKDirectShowGrabber::DoNoSingleSnap;
+    using CVORKDirectShowGrabber::GetDeviceNumber;
+    using CVORKDirectShowGrabber::GetGB;
+    using CVORKDirectShowGrabber::GetGraphState;
+    using CVORKDirectShowGrabber::GetImgBufSize;
+    using CVORKDirectShowGrabber::GetOldBufSize;
+    using CVORKDirectShowGrabber::GetWaitForCamStart;
+    using CVORKDirectShowGrabber::IsConnected;
+    using CVORKDirectShowGrabber::IsContSnapRunning;
+    using CVORKDirectShowGrabber::IsGraphRunning;
+    using CVORKDirectShowGrabber::IsGraphStopped;
+    using CVORKDirectShowGrabber::Run;
+    using CVORKDirectShowGrabber::SetContSnapRunning;
+    using CVORKDirectShowGrabber::SetDeviceNumber;
+    using CVORKDirectShowGrabber::SetGraphState;
+    using CVORKDirectShowGrabber::Stop;
+    using CVORKDirectShowGrabber::StopIfNecessary;
+
+    using CVORKDirectShowGrabber::m_ActCamInfo;
+    using CVORKDirectShowGrabber::m_bConnected;
+    using CVORKDirectShowGrabber::m_bContSnapRunning;
+    using CVORKDirectShowGrabber::m_GraphState;
+    using CVORKDirectShowGrabber::m_hMediaEventWnd;
+    using CVORKDirectShowGrabber::m_nActColorMode;
+    using CVORKDirectShowGrabber::m_nActGrabHeight;
+    using CVORKDirectShowGrabber::m_nActGrabWidth;
+    using CVORKDirectShowGrabber::m_pMediaControl;
+    using CVORKDirectShowGrabber::m_pMediaEvent;
+    using CVORKDirectShowGrabber::m_pMediaType;
+    using CVORKDirectShowGrabber::m_pSampleGrabber;
+};
