@@ -55,6 +55,7 @@ public:
             *object = Identity();
         } else {
             Lookup<Interfaces...>(iid, object);
+            if (*object && !Offers(iid)) *object = nullptr;
         }
         if (!*object) *object = QueryExtra(iid);
         if (!*object) return E_NOINTERFACE;
@@ -72,8 +73,10 @@ public:
     ULONG RefCount() const { return refs_; }
 
 protected:
-    // Interfaces an object offers beyond its bases (an optional interface, say).
+    // Interfaces an object offers beyond its bases (a pin's, say).
     virtual void* QueryExtra(REFIID) { return nullptr; }
+    // Whether an interface the object implements is offered (an optional one may not be).
+    virtual bool Offers(REFIID) { return true; }
 
 private:
     template <class T, class...>

@@ -1,0 +1,113 @@
+// Virtual cameras of the simulated DirectShow, and the controls through which
+// tests and the host add and remove them, inject faults and read back what was
+// done to them.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <dshow.h>
+
+namespace vorksim {
+
+struct VideoFormat {
+    LONG width = 640;
+    LONG height = 480;
+    GUID subtype = MEDIASUBTYPE_RGB24;
+    double fps = 30.0;
+};
+
+struct CameraProperty {
+    LONG min = 0;
+    LONG max = 255;
+    LONG step = 1;
+    LONG defaultValue = 128;
+    LONG caps = 2;  // 1 auto, 2 manual
+    LONG value = 128;
+    LONG flags = 2;
+};
+
+struct CameraFaults {
+    bool bindFails = false;         // IMoniker::BindToObject fails
+    bool propertyBagFails = false;  // IMoniker::BindToStorage fails
+    int startDelayMs = 0;           // the run reports S_FALSE, then completes after this delay
+    bool startStuck = false;        // the run never completes
+    bool stopStuck = false;         // a stop leaves the state reported as running
+    HRESULT runResult = S_OK;       // a failure code makes IMediaControl::Run fail
+    bool getPagesFails = false;     // ISpecifyPropertyPages::GetPages fails
+};
+
+struct CameraDescription {
+    std::optional<std::wstring> friendlyName = std::wstring(L"VORK Virtual Camera");
+    std::optional<std::wstring> devicePath = std::wstring(L"\\\\?\\root#vorkcam#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
+    std::vector<VideoFormat> formats;  // the first is the default format
+    bool unthrottled = false;          // frames as fast as possible instead of the format's rate
+    bool hasProcAmp = true;
+    bool hasCameraControl = true;
+    std::map<LONG, CameraProperty> procAmp;        // by VideoProcAmpProperty
+    std::map<LONG, CameraProperty> cameraControl;  // by CameraControlProperty
+    CameraFaults faults;
+};
+
+using CameraId = int;
+
+// The formats and properties of a typical webcam: 640x480 and 320x240 in RGB24 and
+// RGB32 (640x480 RGB24 first), a YUY2 format, and the usual property ranges.
+CameraDescription DefaultCameraDescription();
+std::vector<VideoFormat> DefaultFormats();
+
+CameraId AddCamera(const CameraDescription& description);
+// Unplugs a camera: it leaves the enumeration, stops streaming, and a graph that
+// holds its filter queues EC_DEVICE_LOST (parameter 2 = 0).
+void RemoveCamera(CameraId id);
+void RemoveAllCameras();
+// Queues EC_DEVICE_LOST with parameter 2 = 1 (device available again) in the
+// graph that holds the camera's filter.
+void AnnounceCameraArrival(CameraId id);
+// Ends the camera's stream with EC_ERRORABORT (parameter 1 = hr).
+void AbortStream(CameraId id, HRESULT hr);
+void SetFaults(CameraId id, const CameraFaults& faults);
+std::vector<CameraId> Cameras();
+
+struct CameraState {
+    AM_MEDIA_TYPE format{};         // current format (format block not included)
+    VIDEOINFOHEADER videoInfo{};    // its VIDEOINFOHEADER
+    std::map<LONG, CameraProperty> procAmp;
+    std::map<LONG, CameraProperty> cameraControl;
+    long framesDelivered = 0;
+    long setFormatCalls = 0;
+};
+CameraState GetCameraState(CameraId id);
+
+// Loads an INI-style camera description file, one section per camera in
+// enumeration order, and adds its cameras. On a bad file nothing is added and
+// error names the file, section and key.
+bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std::wstring* error);
+
+// Makes the named call ("ISampleGrabber::GetCurrentBuffer", "IMediaEventEx::GetEventHandle",
+// "ISampleGrabber::SetOneShot", "ISampleGrabber::SetCallback", "IGraphBuilder::Connect",
+// "IEnumMoniker::Next", "IMediaControl::GetState", ...) return hr, for `count` calls
+// (-1: until cleared). S_OK clears it.
+void SetCallFault(const std::string& call, HRESULT hr, int count = -1);
+void ClearCallFaults();
+HRESULT CallFault(const std::string& call);
+
+struct PropertyFrameCall {
+    HWND owner = nullptr;
+    std::wstring caption;
+    ULONG objects = 0;
+    ULONG pages = 0;
+};
+std::vector<PropertyFrameCall> PropertyFrameCalls();
+
+// Decodes the frame counter stamped into a frame of the test pattern (a frame as
+// delivered: bottom-up for RGB), or -1 when the frame carries none.
+long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format);
+
+// Colour of a pixel of the test pattern as a person sees it (x from the left, y
+// from the top), before the frame counter is stamped.
+void PatternColor(LONG x, LONG y, LONG width, LONG height, BYTE& r, BYTE& g, BYTE& b);
+
+}  // namespace vorksim

@@ -1,0 +1,322 @@
+// Media types, pins and the parts common to the simulated filters.
+#include <cstring>
+
+#include "dshow_internal.h"
+
+namespace vorksim {
+
+void CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from) {
+    to = from;
+    if (from.cbFormat && from.pbFormat) {
+        to.pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(from.cbFormat));
+        std::memcpy(to.pbFormat, from.pbFormat, from.cbFormat);
+    } else {
+        to.cbFormat = 0;
+        to.pbFormat = nullptr;
+    }
+    if (to.pUnk) to.pUnk->AddRef();
+}
+
+void FreeMediaType(AM_MEDIA_TYPE& type) {
+    if (type.cbFormat) CoTaskMemFree(type.pbFormat);
+    if (type.pUnk) type.pUnk->Release();
+    std::memset(&type, 0, sizeof(type));
+}
+
+AM_MEDIA_TYPE* CreateTaskMediaType(const AM_MEDIA_TYPE& from) {
+    auto* type = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    CopyMediaType(*type, from);
+    return type;
+}
+
+bool IsRgbSubtype(const GUID& s) {
+    return s == MEDIASUBTYPE_RGB8 || s == MEDIASUBTYPE_RGB555 || s == MEDIASUBTYPE_RGB565 ||
+           s == MEDIASUBTYPE_RGB24 || s == MEDIASUBTYPE_RGB32;
+}
+
+WORD BitCountOf(const GUID& s) {
+    if (s == MEDIASUBTYPE_RGB8) return 8;
+    if (s == MEDIASUBTYPE_RGB555 || s == MEDIASUBTYPE_RGB565 || s == MEDIASUBTYPE_YUY2) return 16;
+    if (s == MEDIASUBTYPE_RGB32) return 32;
+    if (s == MEDIASUBTYPE_MJPG) return 24;
+    return 24;
+}
+
+MediaType MediaTypeFor(const VideoFormat& format) {
+    const bool palette = format.subtype == MEDIASUBTYPE_RGB8;
+    const ULONG formatSize = sizeof(VIDEOINFOHEADER) + (palette ? 256 * sizeof(RGBQUAD) : 0);
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = format.subtype;
+    mt.formattype = FORMAT_VideoInfo;
+    mt.cbFormat = formatSize;
+    std::vector<BYTE> block(formatSize, 0);
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block.data());
+    WORD bits = BitCountOf(format.subtype);
+    DWORD stride = ((static_cast<DWORD>(format.width) * bits + 31) / 32) * 4;
+    vih->rcSource = {0, 0, format.width, format.height};
+    vih->rcTarget = vih->rcSource;
+    vih->AvgTimePerFrame = format.fps > 0 ? static_cast<REFERENCE_TIME>(10000000.0 / format.fps) : 0;
+    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih->bmiHeader.biWidth = format.width;
+    vih->bmiHeader.biHeight = format.height;
+    vih->bmiHeader.biPlanes = 1;
+    vih->bmiHeader.biBitCount = bits;
+    vih->bmiHeader.biCompression = IsRgbSubtype(format.subtype) ? BI_RGB : format.subtype.Data1;
+    vih->bmiHeader.biSizeImage = stride * static_cast<DWORD>(format.height);
+    if (palette) {
+        vih->bmiHeader.biClrUsed = 256;
+        auto* colors = reinterpret_cast<RGBQUAD*>(block.data() + sizeof(VIDEOINFOHEADER));
+        for (int i = 0; i < 256; ++i) colors[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
+    }
+    vih->dwBitRate = static_cast<DWORD>(vih->bmiHeader.biSizeImage * 8.0 * format.fps);
+    mt.bFixedSizeSamples = TRUE;
+    mt.bTemporalCompression = FALSE;
+    mt.lSampleSize = vih->bmiHeader.biSizeImage;
+    mt.pbFormat = block.data();
+    return MediaType(mt);  // copies the block into task memory
+}
+
+// ---- PinBase ----------------------------------------------------------------------
+
+namespace {
+
+class PinEnumerator : public ComObject<IEnumPins> {
+public:
+    PinEnumerator(IBaseFilter* filter, std::vector<PinBase*> pins) : filter_(filter), pins_(std::move(pins)) {
+        filter_->AddRef();  // keeps the pins alive
+    }
+    ~PinEnumerator() override { filter_->Release(); }
+
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
+        if (!pins) return E_POINTER;
+        ULONG n = 0;
+        while (n < count && next_ < pins_.size()) {
+            pins[n] = pins_[next_++];
+            pins[n]->AddRef();
+            ++n;
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        next_ += count;
+        return next_ <= pins_.size() ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumPins** clone) override {
+        if (!clone) return E_POINTER;
+        auto* copy = new PinEnumerator(filter_, pins_);
+        copy->next_ = next_;
+        *clone = copy;
+        return S_OK;
+    }
+
+private:
+    IBaseFilter* filter_;
+    std::vector<PinBase*> pins_;
+    size_t next_ = 0;
+};
+
+}  // namespace
+
+PinBase::PinBase(FilterBase* owner, PIN_DIRECTION direction, const wchar_t* name)
+    : owner_(owner), direction_(direction), name_(name) {}
+
+PinBase::~PinBase() = default;
+
+HRESULT STDMETHODCALLTYPE PinBase::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
+        *object = static_cast<IPin*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE PinBase::AddRef() { return owner_->AsFilter()->AddRef(); }
+ULONG STDMETHODCALLTYPE PinBase::Release() { return owner_->AsFilter()->Release(); }
+
+HRESULT PinBase::Link(PinBase* out, PinBase* in, const AM_MEDIA_TYPE& type) {
+    std::scoped_lock lock(out->mutex_, in->mutex_);
+    if (out->peer_ || in->peer_) return VFW_E_ALREADY_CONNECTED;
+    out->peer_ = in;
+    in->peer_ = out;
+    out->type_ = MediaType(type);
+    in->type_ = MediaType(type);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::Connect(IPin* receivePin, const AM_MEDIA_TYPE* mediaType) {
+    auto* in = dynamic_cast<PinBase*>(receivePin);
+    if (!in) return E_POINTER;
+    if (direction_ != PINDIR_OUTPUT || in->direction_ != PINDIR_INPUT) return VFW_E_INVALIDMEDIATYPE;
+    if (IsConnected() || in->IsConnected()) return VFW_E_ALREADY_CONNECTED;
+    std::vector<MediaType> candidates;
+    if (mediaType) candidates.emplace_back(*mediaType);
+    else candidates = ProposedTypes();
+    for (const MediaType& type : candidates) {
+        if (!in->Accepts(type.get())) continue;
+        HRESULT hr = Link(this, in, type.get());
+        if (FAILED(hr)) return hr;
+        OnConnected();
+        in->OnConnected();
+        return S_OK;
+    }
+    return mediaType ? VFW_E_TYPE_NOT_ACCEPTED : VFW_E_NO_ACCEPTABLE_TYPES;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE PinBase::Disconnect() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!peer_) return S_FALSE;
+        peer_ = nullptr;
+        type_ = MediaType();
+    }
+    OnDisconnected();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::ConnectedTo(IPin** pin) {
+    if (!pin) return E_POINTER;
+    std::lock_guard<std::mutex> lock(mutex_);
+    *pin = peer_;
+    if (!peer_) return VFW_E_NOT_CONNECTED;
+    peer_->AddRef();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::ConnectionMediaType(AM_MEDIA_TYPE* mediaType) {
+    if (!mediaType) return E_POINTER;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!peer_) {
+        std::memset(mediaType, 0, sizeof(*mediaType));
+        return VFW_E_NOT_CONNECTED;
+    }
+    CopyMediaType(*mediaType, type_.get());
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::QueryPinInfo(PIN_INFO* info) {
+    if (!info) return E_POINTER;
+    info->pFilter = owner_->AsFilter();
+    info->pFilter->AddRef();
+    info->dir = direction_;
+    size_t n = std::min<size_t>(name_.size(), MAX_PIN_NAME - 1);
+    std::wmemcpy(info->achName, name_.data(), n);
+    info->achName[n] = 0;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::QueryDirection(PIN_DIRECTION* direction) {
+    if (!direction) return E_POINTER;
+    *direction = direction_;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::QueryId(LPWSTR* id) {
+    if (!id) return E_POINTER;
+    *id = static_cast<LPWSTR>(CoTaskMemAlloc((name_.size() + 1) * sizeof(WCHAR)));
+    std::wmemcpy(*id, name_.c_str(), name_.size() + 1);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE PinBase::QueryAccept(const AM_MEDIA_TYPE* mediaType) {
+    if (!mediaType) return E_POINTER;
+    return Accepts(*mediaType) ? S_OK : S_FALSE;
+}
+
+PinBase* PinBase::peer() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return peer_;
+}
+
+bool PinBase::IsConnected() const { return peer() != nullptr; }
+
+MediaType PinBase::ConnectionType() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return type_;
+}
+
+void PinBase::ChangeConnectionType(const AM_MEDIA_TYPE& type) {
+    PinBase* other = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        type_ = MediaType(type);
+        other = peer_;
+    }
+    if (!other) return;
+    {
+        std::lock_guard<std::mutex> lock(other->mutex_);
+        other->type_ = MediaType(type);
+    }
+    other->OnConnected();
+}
+
+HRESULT PinBase::Deliver(const BYTE* data, LONG length, REFERENCE_TIME time) {
+    PinBase* other = peer();
+    if (!other) return VFW_E_NOT_CONNECTED;
+    return other->Receive(data, length, time);
+}
+
+// ---- FilterBase ---------------------------------------------------------------------
+
+void FilterBase::SetGraph(FilterGraph* graph, LPCWSTR name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    graph_ = graph;
+    name_ = name ? name : L"";
+}
+
+FilterGraph* FilterBase::Graph() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return graph_;
+}
+
+std::wstring FilterBase::Name() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return name_;
+}
+
+void FilterBase::Notify(LONG code, LONG_PTR param1, LONG_PTR param2) {
+    FilterGraph* graph = Graph();
+    if (graph) GraphNotify(graph, code, param1, param2);
+}
+
+FILTER_STATE FilterBase::State() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_;
+}
+
+void FilterBase::SetState(FILTER_STATE state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_ = state;
+}
+
+HRESULT FilterBase::EnumPinsImpl(IEnumPins** enumPins) {
+    if (!enumPins) return E_POINTER;
+    *enumPins = new PinEnumerator(AsFilter(), Pins());
+    return S_OK;
+}
+
+HRESULT FilterBase::QueryFilterInfoImpl(FILTER_INFO* info) {
+    if (!info) return E_POINTER;
+    std::wstring name = Name();
+    size_t n = std::min<size_t>(name.size(), MAX_FILTER_NAME - 1);
+    std::wmemcpy(info->achName, name.data(), n);
+    info->achName[n] = 0;
+    info->pGraph = nullptr;
+    if (FilterGraph* graph = Graph()) {
+        info->pGraph = GraphInterface(graph);
+        info->pGraph->AddRef();
+    }
+    return S_OK;
+}
+
+}  // namespace vorksim
