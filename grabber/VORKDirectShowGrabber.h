@@ -62,6 +62,23 @@ protected:
     bool DoNoSingleSnap();
     LONG GetWaitForCamStart();
 
+    // ---- Board and graph -----------------------------------------------------
+    bool InitBoard() override;
+    void CloseBoard() override;
+    int ConnectGraph();
+    void DisconnectGraph();
+    HRESULT GetPin(IBaseFilter* filter, PIN_DIRECTION direction, int index, IPin** pin);
+    IPin* GetInPin(IBaseFilter* filter, int index);
+    IPin* GetOutPin(IBaseFilter* filter, int index);
+    int UpdateCallbackInfo();
+
+    // ---- Devices ---------------------------------------------------------------
+    int GetFriendlyName(IMoniker* moniker, wchar_t* name);
+    int GetDevicePath(IMoniker* moniker, wchar_t* path);
+    int GetPropertyString(IMoniker* moniker, const wchar_t* property, wchar_t* value);
+    int GetPropertyLong(IMoniker* moniker, const wchar_t* property, LONG& value);
+    void SetActCamInfo(CComPtr<IMoniker>& moniker, int deviceNumber);
+
     // ---- Run control --------------------------------------------------------
     int Run();
     void Stop();
@@ -121,6 +138,12 @@ private:
     friend HRESULT StopAllGraphs();
 
     void ResetFlags();
+
+    int FindCapSource(IBaseFilter** source);
+    int GetDefaultCapSource(IBaseFilter** source, wchar_t* friendlyName);
+    void ReadDeviceSettings(const wchar_t* grabberName, const wchar_t* iniFile);
+    bool SelectCaptureDevice(const wchar_t* grabberName, const wchar_t* iniFile);
+    void CreateMediaEventWindow(const wchar_t* grabberName);
 
     LRESULT VideoWndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMediaEvent();

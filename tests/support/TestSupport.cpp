@@ -118,3 +118,45 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 }  // namespace vorktest
+
+#include "vorksim/com.h"
+#include "vorksim/ui.h"
+
+namespace vorktest {
+
+void BoardTest::SetUp() {
+    vorksim::RemoveAllCameras();
+    vorksim::ClearCallFaults();
+    ini = dir.File("camera.ini");
+    VORKSetIniFileName(ini.c_str());
+    VORKSetErrorLogFile(dir.File("errors.log").c_str());
+    liveObjects = vorksim::LiveObjectCount();
+    windows = vorksim::WindowCount();
+}
+
+void BoardTest::TearDown() {
+    vorksim::RemoveAllCameras();
+    vorksim::ClearCallFaults();
+    PumpPending();
+    EXPECT_TRUE(g_Grabbers.empty()) << "a grabber was left in g_Grabbers";
+    EXPECT_EQ(vorksim::LiveObjectCount(), liveObjects) << "simulated COM objects leaked";
+    EXPECT_EQ(vorksim::WindowCount(), windows) << "a window was left behind";
+}
+
+vorksim::CameraId BoardTest::AddCamera(const wchar_t* name, const wchar_t* path) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    if (name) d.friendlyName = name;
+    else d.friendlyName.reset();
+    if (path) d.devicePath = path;
+    return vorksim::AddCamera(d);
+}
+
+void BoardTest::WriteIni(const std::string& text) { WriteTextFile(dir.path() / "camera.ini", text); }
+
+std::wstring BoardTest::Ini(const wchar_t* section, const wchar_t* key) {
+    wchar_t value[2048];
+    GetPrivateProfileStringW(section, key, L"<missing>", value, 2048, ini.c_str());
+    return value;
+}
+
+}  // namespace vorktest

@@ -100,6 +100,10 @@ struct VORKDSGrabberTestPeer {
     using G = CVORKDirectShowGrabber;
     static void ResetFlags(G& g) { g.ResetFlags(); }
     static LRESULT HandleMediaEvent(G& g) { return g.HandleMediaEvent(); }
+    static int FindCapSource(G& g, IBaseFilter** source) { return g.FindCapSource(source); }
+    static int GetDefaultCapSource(G& g, IBaseFilter** source, wchar_t* name) {
+        return g.GetDefaultCapSource(source, name);
+    }
 };
 
 // The grabber with its protected members in reach.
@@ -109,6 +113,18 @@ public:
         : CVORKDirectShowGrabber(name, 0, L"DSGRABBER", initNow, ring) {}
     using CVORKDirectShowGrabber::CVORKDirectShowGrabber;
 
+    using CVORKDirectShowGrabber::CloseBoard;
+    using CVORKDirectShowGrabber::ConnectGraph;
+    using CVORKDirectShowGrabber::DisconnectGraph;
+    using CVORKDirectShowGrabber::GetDevicePath;
+    using CVORKDirectShowGrabber::GetFriendlyName;
+    using CVORKDirectShowGrabber::GetInPin;
+    using CVORKDirectShowGrabber::GetOutPin;
+    using CVORKDirectShowGrabber::GetPin;
+    using CVORKDirectShowGrabber::GetPropertyLong;
+    using CVORKDirectShowGrabber::GetPropertyString;
+    using CVORKDirectShowGrabber::InitBoard;
+    using CVORKDirectShowGrabber::UpdateCallbackInfo;
     using CVORKDirectShowGrabber::DoNoSingleSnap;
     using CVORKDirectShowGrabber::GetDeviceNumber;
     using CVORKDirectShowGrabber::GetGB;
@@ -128,6 +144,18 @@ public:
     using CVORKDirectShowGrabber::StopIfNecessary;
 
     using CVORKDirectShowGrabber::m_ActCamInfo;
+    using CVORKDirectShowGrabber::m_pCamCtrl;
+    using CVORKDirectShowGrabber::m_pCapSource;
+    using CVORKDirectShowGrabber::m_pDevEnum;
+    using CVORKDirectShowGrabber::m_pGraph;
+    using CVORKDirectShowGrabber::m_pGrabberFilter;
+    using CVORKDirectShowGrabber::m_pNullRenderer;
+    using CVORKDirectShowGrabber::m_pProcAmp;
+    using CVORKDirectShowGrabber::m_pSourceOutPin;
+    using CVORKDirectShowGrabber::m_pVideoWindow;
+    using CVORKDirectShowGrabber::m_szDefaultFriendlyName;
+    using CVORKDirectShowGrabber::m_szDevicePath;
+    using CVORKDirectShowGrabber::m_szFriendlyNamePart;
     using CVORKDirectShowGrabber::m_bConnected;
     using CVORKDirectShowGrabber::m_bContSnapRunning;
     using CVORKDirectShowGrabber::m_GraphState;
@@ -140,3 +168,35 @@ public:
     using CVORKDirectShowGrabber::m_pMediaType;
     using CVORKDirectShowGrabber::m_pSampleGrabber;
 };
+
+#include <gtest/gtest.h>
+
+#include "GrabberList.h"
+#include "vorksim/cameras.h"
+
+namespace vorktest {
+
+// A host's set-up for tests that open boards: COM on the thread, the plug-in
+// loaded, an INI file of its own, captured log lines and error events, and no
+// camera until the test adds one. It checks that nothing was left behind.
+class BoardTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    vorksim::CameraId AddCamera(const wchar_t* name, const wchar_t* path = nullptr);
+    void WriteIni(const std::string& text);
+    std::wstring Ini(const wchar_t* section, const wchar_t* key);
+    bool HasLine(const std::wstring& text, int code, int level = 2) const { return log.Has(text, code, level); }
+
+    ComScope com;
+    TempDir dir;
+    std::wstring ini;
+    PluginModule module;
+    LogCapture log;
+    EventCapture events;
+    long liveObjects = 0;
+    size_t windows = 0;
+};
+
+}  // namespace vorktest

@@ -309,6 +309,13 @@ struct IMediaEventEx : IMediaEvent {
     virtual HRESULT STDMETHODCALLTYPE GetNotifyFlags(LONG* noNotifyFlags) = 0;
 };
 
+DEFINE_GUID(IID_IMediaEventSink, 0x56a868a2, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+
+// Filters raise events through the graph's event sink.
+struct IMediaEventSink : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Notify(LONG eventCode, LONG_PTR param1, LONG_PTR param2) = 0;
+};
+
 struct IVideoWindow : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE put_WindowStyle(LONG style) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_WindowStyle(LONG* style) = 0;

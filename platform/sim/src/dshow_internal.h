@@ -26,6 +26,7 @@ VORKSIM_INTERFACE(IVideoWindow, &IID_IVideoWindow);
 VORKSIM_INTERFACE(ICreateDevEnum, &IID_ICreateDevEnum);
 VORKSIM_INTERFACE(IEnumPins, &IID_IEnumPins);
 VORKSIM_INTERFACE(IMediaSample, &IID_IMediaSample);
+VORKSIM_INTERFACE(IMediaEventSink, &IID_IMediaEventSink);
 
 // ---- Media types ---------------------------------------------------------------
 void CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);  // deep; `to` must be empty

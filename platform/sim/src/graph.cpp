@@ -9,7 +9,7 @@
 
 namespace vorksim {
 
-class FilterGraph : public ComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IVideoWindow> {
+class FilterGraph : public ComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IVideoWindow, IMediaEventSink> {
 public:
     FilterGraph() : eventHandle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
@@ -209,7 +209,9 @@ public:
         return S_OK;
     }
 
-    void Notify(LONG code, LONG_PTR param1, LONG_PTR param2) {
+    // A filter's event; for EC_DEVICE_LOST param1 is a counted reference that
+    // FreeEventParams releases.
+    HRESULT STDMETHODCALLTYPE Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override {
         HWND window = nullptr;
         UINT message = 0;
         LONG_PTR instance = 0;
@@ -222,6 +224,7 @@ public:
             instance = notifyInstance_;
         }
         if (window) PostMessageW(window, message, 0, instance);
+        return S_OK;
     }
 
 private:

@@ -1,0 +1,211 @@
+// Choosing a grabber's capture device when its board opens.
+#include "TestSupport.h"
+
+namespace {
+
+using vorktest::BoardTest;
+
+const wchar_t kFallbackPrefix[] = L"Could not connect DirectShow camera with FriendlyName ";
+
+std::wstring FallbackText(const std::wstring& part) {
+    return kFallbackPrefix + part + L"!\r\nTry to connect default camera instead";
+}
+
+class DeviceSelectionTest : public BoardTest {
+protected:
+    // Opens a board named "Cam" and closes it again at the end of the test.
+    bool Open() {
+        grabber = std::make_unique<TestGrabber>(L"Cam");
+        return grabber->InitBoard();
+    }
+    void TearDown() override {
+        if (grabber) grabber->CloseBoard();
+        grabber.reset();
+        BoardTest::TearDown();
+    }
+    std::unique_ptr<TestGrabber> grabber;
+};
+
+TEST_F(DeviceSelectionTest, FindsTheDeviceByAPartOfItsName) {
+    AddCamera(L"Alpha Cam");
+    AddCamera(L"Beta Cam");
+    WriteIni("[Cam]\nFriendlyNamePart=Beta\n");
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(grabber->GetDeviceNumber(), 1);
+    EXPECT_EQ(grabber->m_ActCamInfo.nDeviceNumber, 1);
+    EXPECT_STREQ(grabber->m_ActCamInfo.szFriendlyName, L"Beta Cam");
+    EXPECT_TRUE(events.Events().empty());
+    EXPECT_EQ(Ini(L"Cam", L"FriendlyNamePart"), L"Beta");  // no rewrite
+    EXPECT_STREQ(grabber->m_szDefaultFriendlyName, L"");
+}
+
+TEST_F(DeviceSelectionTest, IdenticalCamerasAreToldApartOnlyByTheirPath) {
+    AddCamera(L"USB Camera", L"path-0");
+    AddCamera(L"USB Camera", L"path-1");
+    WriteIni("[Cam]\nFriendlyNamePart=USB Camera\n");
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(grabber->GetDeviceNumber(), 0);
+    grabber->CloseBoard();
+
+    WriteIni("[Cam]\nFriendlyNamePart=USB Camera\nDevicePath=path-1\n");
+    ASSERT_TRUE(grabber->InitBoard());
+    EXPECT_EQ(grabber->GetDeviceNumber(), 1);
+    EXPECT_STREQ(grabber->m_ActCamInfo.szDevicePath, L"path-1");
+}
+
+TEST_F(DeviceSelectionTest, MatchingIsCaseSensitive) {
+    AddCamera(L"USB Video Device");
+    AddCamera(L"Other");
+    WriteIni("[Cam]\nFriendlyNamePart=usb\n");
+    ASSERT_TRUE(Open());  // the fallback takes the first device
+    EXPECT_EQ(events.Codes(), std::vector<int>{10});
+    grabber->CloseBoard();
+    WriteIni("[Cam]\nFriendlyNamePart=Video\n");
+    ASSERT_TRUE(grabber->InitBoard());
+    EXPECT_EQ(events.Codes(), std::vector<int>{10});
+}
+
+TEST_F(DeviceSelectionTest, AnUnknownDeviceFallsBackToTheFirstAndRewritesTheSettings) {
+    AddCamera(L"First Cam", L"p0");
+    AddCamera(L"Second Cam", L"p1");
+    WriteIni("[Cam]\nFriendlyNamePart=Missing\nDevicePath=nowhere\n[Other]\nKeep=1\n");
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(events.Events().size(), 1u);
+    EXPECT_EQ(events.Events()[0].code, 10);
+    EXPECT_EQ(events.Events()[0].text, FallbackText(L"Missing"));
+    EXPECT_EQ(grabber->GetDeviceNumber(), 0);
+    EXPECT_STREQ(grabber->m_szDefaultFriendlyName, L"First Cam");
+    EXPECT_EQ(Ini(L"Cam", L"FriendlyNamePart"), L"First Cam");
+    EXPECT_EQ(Ini(L"Cam", L"DevicePath"), L"");
+    EXPECT_EQ(Ini(L"Other", L"Keep"), L"1");
+    // In memory the settings stay as they were read.
+    EXPECT_STREQ(grabber->m_szFriendlyNamePart, L"Missing");
+}
+
+TEST_F(DeviceSelectionTest, SettingsOfOneCharacterCountAsNotConfigured) {
+    AddCamera(L"X Cam");
+    AddCamera(L"Y Cam");
+    for (const char* settings : {"", "[Cam]\nFriendlyNamePart=Y\nDevicePath=p\n"}) {
+        WriteIni(settings);
+        ASSERT_TRUE(Open());
+        EXPECT_EQ(grabber->GetDeviceNumber(), 0) << settings;
+        grabber->CloseBoard();
+    }
+    auto e = events.Events();
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].text, FallbackText(L""));
+    EXPECT_EQ(e[1].text, FallbackText(L"Y"));
+}
+
+TEST_F(DeviceSelectionTest, WithNoCameraTheBoardFailsAfterEvents10And9AndClosesCleanly) {
+    WriteIni("[Cam]\nFriendlyNamePart=Cam\nDevicePath=p\n");
+    EXPECT_FALSE(Open());
+    auto e = events.Events();
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].code, 10);
+    EXPECT_EQ(e[1].code, 9);
+    EXPECT_EQ(e[1].text,
+              L"CVORKDirectShowGrabber::InitBoard:\r\nCould not find camera\r\nMaybe configured friendly name part "
+              L"(Cam)\r\nor device path (p)\r\nis unsuitable\r\nWrong USB port?");
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::FindCapSource: Moniker enumerator could not be created!", 2));
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::GetDefaultCapSource: Moniker enumerator could not be created!", 2));
+    EXPECT_NE(grabber->m_hMediaEventWnd, nullptr);
+    EXPECT_NE(grabber->m_pDevEnum.p, nullptr);
+    EXPECT_NE(grabber->m_pSampleGrabber.p, nullptr);
+    EXPECT_EQ(grabber->m_pCapSource.p, nullptr);
+    EXPECT_EQ(grabber->GetDeviceNumber(), -1);
+    EXPECT_EQ(grabber->m_ActCamInfo.nDeviceNumber, 0);
+    EXPECT_STREQ(grabber->m_ActCamInfo.szFriendlyName, L"");
+    EXPECT_EQ(Ini(L"Cam", L"FriendlyNamePart"), L"Cam");  // written only after a fallback
+    EXPECT_EQ(grabber->ConnectGraph(), 16);                // nothing to connect
+    grabber->CloseBoard();
+    EXPECT_EQ(grabber->m_hMediaEventWnd, nullptr);
+    EXPECT_EQ(grabber->m_pDevEnum.p, nullptr);
+}
+
+TEST_F(DeviceSelectionTest, TheSearchLooksAtTwentyDevicesAndTheFallbackAtAll) {
+    for (int i = 0; i < 20; ++i) AddCamera(L"Plain");
+    AddCamera(L"Special");
+    WriteIni("[Cam]\nFriendlyNamePart=Special\n");
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(events.Codes(), std::vector<int>{10});
+    EXPECT_EQ(grabber->GetDeviceNumber(), 0);
+    grabber->CloseBoard();
+
+    vorksim::RemoveAllCameras();
+    for (int i = 0; i < 19; ++i) AddCamera(L"Plain");
+    AddCamera(L"Special");
+    WriteIni("[Cam]\nFriendlyNamePart=Special\n");
+    ASSERT_TRUE(grabber->InitBoard());
+    EXPECT_EQ(grabber->GetDeviceNumber(), 19);
+}
+
+TEST_F(DeviceSelectionTest, AMatchingDeviceThatCannotBeBoundEndsTheSearch) {
+    AddCamera(L"Good Alpha");
+    vorksim::CameraDescription bad = vorksim::DefaultCameraDescription();
+    bad.friendlyName = L"Bad Beta";
+    bad.faults.bindFails = true;
+    vorksim::AddCamera(bad);
+    AddCamera(L"Good Beta");
+    WriteIni("[Cam]\nFriendlyNamePart=Beta\n");
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(events.Codes(), std::vector<int>{10});
+    EXPECT_EQ(grabber->GetDeviceNumber(), 0);  // the fallback, not the later match
+    EXPECT_TRUE(HasLine(L"DirectShow error: Unspecified error", 0));
+}
+
+TEST_F(DeviceSelectionTest, DevicesWithUnreadablePropertiesGetFallbackNames) {
+    struct Case {
+        bool bag;
+        std::optional<std::wstring> name;
+        std::optional<std::wstring> path;
+        std::wstring expectedName;
+        std::wstring expectedPath;
+    } cases[] = {
+        {false, L"Cam", L"p", L"Unknown_friendly_name", L"Unknown_device_path_cam_Unknown_friendly_name_0"},
+        {true, L"Named", std::nullopt, L"Named", L"Unknown_device_path_cam_Named_0"},
+        {true, std::nullopt, L"only-path", L"", L"only-path"},
+    };
+    for (const Case& c : cases) {
+        vorksim::RemoveAllCameras();
+        vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+        d.friendlyName = c.name;
+        d.devicePath = c.path;
+        d.faults.propertyBagFails = !c.bag;
+        vorksim::AddCamera(d);
+        WriteIni("");
+        ASSERT_TRUE(Open());
+        EXPECT_EQ(std::wstring(grabber->m_ActCamInfo.szFriendlyName), c.expectedName);
+        EXPECT_EQ(std::wstring(grabber->m_ActCamInfo.szDevicePath), c.expectedPath);
+        grabber->CloseBoard();
+    }
+    // A fallback to a device without a readable name writes an empty part.
+    EXPECT_EQ(Ini(L"Cam", L"FriendlyNamePart"), L"");
+}
+
+TEST_F(DeviceSelectionTest, PropertyReadersFollowOnePattern) {
+    AddCamera(L"Reader Cam", L"reader-path");
+    ASSERT_TRUE(Open());
+    CComPtr<ICreateDevEnum> devEnum = grabber->m_pDevEnum;
+    CComPtr<IEnumMoniker> monikers;
+    devEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
+    CComPtr<IMoniker> moniker;
+    ASSERT_EQ(monikers->Next(1, &moniker, nullptr), S_OK);
+    wchar_t text[2048] = L"untouched";
+    EXPECT_EQ(grabber->GetFriendlyName(nullptr, text), 4);
+    EXPECT_EQ(grabber->GetFriendlyName(moniker, nullptr), 4);
+    EXPECT_EQ(grabber->GetPropertyString(moniker, L"NoSuchProperty", text), 0);
+    EXPECT_STREQ(text, L"untouched");
+    EXPECT_EQ(grabber->GetDevicePath(moniker, text), 0);
+    EXPECT_STREQ(text, L"reader-path");
+    LONG value = 7;
+    EXPECT_EQ(grabber->GetPropertyLong(moniker, L"NoSuchProperty", value), 0);
+    EXPECT_EQ(value, 7);
+    IBaseFilter* none = nullptr;
+    EXPECT_EQ(VORKDSGrabberTestPeer::FindCapSource(*grabber, nullptr), 1);
+    EXPECT_EQ(VORKDSGrabberTestPeer::GetDefaultCapSource(*grabber, nullptr, nullptr), 1);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::GetDefaultCapSource: Invalid parameter!", 1));
+    (void)none;
+}
+
+}  // namespace

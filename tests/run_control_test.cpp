@@ -1,0 +1,232 @@
+// Running and stopping graphs, the module-wide walks, error texts and media events.
+#include "TestSupport.h"
+
+namespace {
+
+using vorktest::BoardTest;
+
+class RunControlTest : public BoardTest {
+protected:
+    // A grabber whose board is open on a camera and whose graph is connected.
+    TestGrabber* Connected(const wchar_t* name, vorksim::CameraId* camera = nullptr) {
+        std::wstring cameraName = std::wstring(name) + L" camera";
+        vorksim::CameraId id = AddCamera(cameraName.c_str());
+        if (camera) *camera = id;
+        WritePrivateProfileStringW(name, L"FriendlyNamePart", cameraName.c_str(), ini.c_str());
+        grabbers_.push_back(std::make_unique<TestGrabber>(name));
+        TestGrabber* g = grabbers_.back().get();
+        EXPECT_TRUE(g->InitBoard());
+        EXPECT_EQ(g->ConnectGraph(), 0);
+        return g;
+    }
+    void TearDown() override {
+        for (auto& g : grabbers_) g->CloseBoard();
+        grabbers_.clear();
+        BoardTest::TearDown();
+    }
+    std::vector<std::unique_ptr<TestGrabber>> grabbers_;
+};
+
+TEST_F(RunControlTest, RunReportsEachSituation) {
+    TestGrabber bare;
+    EXPECT_EQ(bare.Run(), 2);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Run: Grabber not initialized!", 2));
+
+    vorksim::CameraId cam;
+    auto g = Connected(L"G", &cam);
+    g->DisconnectGraph();
+    EXPECT_EQ(g->Run(), 2);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Run: Graph not connected!", 2));
+    ASSERT_EQ(g->ConnectGraph(), 0);
+
+    log.Clear();
+    EXPECT_EQ(g->Run(), 0);
+    EXPECT_TRUE(g->IsGraphRunning());
+    g->SetGraphState(VORKDSGraphStarting);
+    EXPECT_EQ(g->Run(), 22);  // the graph itself runs; the recorded state stays
+    EXPECT_EQ(g->GetGraphState(), VORKDSGraphStarting);
+    EXPECT_TRUE(log.Lines().empty());
+    g->Stop();
+
+    vorksim::CameraFaults faults;
+    faults.runResult = E_FAIL;
+    vorksim::SetFaults(cam, faults);
+    EXPECT_EQ(g->Run(), 17);
+    EXPECT_TRUE(g->IsGraphStopped());
+    EXPECT_TRUE(HasLine(L"DirectShow error: Unspecified error", 0));
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Run(): Error switching to Run state", 0));
+}
+
+TEST_F(RunControlTest, AStartStillInTransitionAfterAllPollsCountsAsRunning) {
+    vorksim::CameraId cam;
+    auto g = Connected(L"G", &cam);
+    vorksim::CameraFaults faults;
+    faults.startStuck = true;
+    vorksim::SetFaults(cam, faults);
+    EXPECT_EQ(g->Run(), 0);
+    EXPECT_TRUE(g->IsGraphRunning());
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(RunControlTest, AStopThatDoesNotCompleteIsLoggedAndRecordedAsStopped) {
+    vorksim::CameraId cam;
+    auto g = Connected(L"G", &cam);
+    ASSERT_EQ(g->Run(), 0);
+    g->SetContSnapRunning(true);
+    vorksim::CameraFaults faults;
+    faults.stopStuck = true;
+    vorksim::SetFaults(cam, faults);
+    g->Stop();
+    EXPECT_TRUE(g->IsGraphStopped());
+    EXPECT_FALSE(g->IsContSnapRunning());
+    EXPECT_TRUE(HasLine(
+        L"CVORKDirectShowGrabber::Stop(): Timeout waiting for acquisition to stop, return code: 262711!", 0));
+    vorksim::SetFaults(cam, {});
+}
+
+TEST_F(RunControlTest, StopWithoutAGraphLogsAndKeepsTheState) {
+    TestGrabber g;
+    g.SetGraphState(VORKDSGraphRunning);
+    g.SetContSnapRunning(true);
+    g.Stop();
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Stop : No valid grabber object!", 2));
+    EXPECT_TRUE(g.IsGraphRunning());
+    EXPECT_TRUE(g.IsContSnapRunning());
+}
+
+TEST_F(RunControlTest, StopClearsContinuousAcquisitionEvenWhenStopped) {
+    auto g = Connected(L"G");
+    g->SetContSnapRunning(true);
+    g->Stop();
+    EXPECT_FALSE(g->IsContSnapRunning());
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(RunControlTest, TheWalksSeeEveryOpenBoard) {
+    EXPECT_TRUE(AreAllGraphsStopped());
+    EXPECT_FALSE(IsAnyContSnapRunning());
+    EXPECT_EQ(StopAllGraphs(), S_OK);
+
+    auto a = Connected(L"A");
+    auto b = Connected(L"B");
+    EXPECT_TRUE(AreAllGraphsStopped());
+    ASSERT_EQ(b->Run(), 0);
+    EXPECT_FALSE(AreAllGraphsStopped());
+    b->SetContSnapRunning(true);
+    EXPECT_TRUE(IsAnyContSnapRunning());
+    EXPECT_EQ(StopAllGraphs(), S_OK);
+    EXPECT_TRUE(AreAllGraphsStopped());
+    EXPECT_FALSE(IsAnyContSnapRunning());
+    OAFilterState state = State_Running;
+    b->m_pMediaControl->GetState(0, &state);
+    EXPECT_EQ(state, State_Stopped);
+
+    a->SetGraphState(VORKDSGraphStarting);
+    EXPECT_FALSE(AreAllGraphsStopped());
+    a->SetGraphState(VORKDSGraphStopped);
+}
+
+TEST_F(RunControlTest, StopAllGraphsPassesABoardThatOpenedOnlyPartWay) {
+    vorksim::CameraId cam;
+    TestGrabber* running = Connected(L"Runs", &cam);
+    vorksim::CameraFaults faults;
+    faults.bindFails = true;
+    vorksim::SetFaults(cam, faults);  // the next board can bind no device
+    TestGrabber broken(L"Broken");
+    EXPECT_FALSE(broken.InitBoard());
+    EXPECT_EQ(broken.m_pMediaControl.p, nullptr);
+    ASSERT_EQ(running->Run(), 0);
+    broken.SetGraphState(VORKDSGraphStarting);
+    StopAllGraphs();
+    EXPECT_TRUE(broken.IsGraphStopped());
+    EXPECT_TRUE(running->IsGraphStopped());
+    EXPECT_TRUE(AreAllGraphsStopped());
+    broken.CloseBoard();
+}
+
+TEST_F(RunControlTest, ShowErrorLogsFailuresWithTheirText) {
+    TestGrabber g;
+    EXPECT_FALSE(g.ShowError(S_OK));
+    EXPECT_FALSE(g.ShowError(S_FALSE));
+    EXPECT_FALSE(g.ShowError(VFW_S_CANT_CUE));
+    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(g.ShowError(VFW_E_NOT_CONNECTED));
+    EXPECT_TRUE(g.ShowError(static_cast<HRESULT>(0x80041234)));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<vorktest::LogLine>{
+                  {L"DirectShow error: The operation cannot be performed because the pins are not connected.", 0, 2},
+                  {L"DirectShow error: CVORKDirectShowGrabber: Unknown Error: 0x80041234", 0, 2}}));
+}
+
+// ---- Media events ----
+
+void Raise(IGraphBuilder* graph, LONG code, LONG_PTR param1, LONG_PTR param2) {
+    CComPtr<IMediaEventSink> sink;
+    ASSERT_EQ(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)), S_OK);
+    sink->Notify(code, param1, param2);
+}
+
+TEST_F(RunControlTest, AnAbortedStreamIsHandledWhenTheWindowsThreadPumps) {
+    vorksim::CameraId cam;
+    auto g = Connected(L"G", &cam);
+    ASSERT_EQ(g->Run(), 0);
+    vorksim::AbortStream(cam, E_FAIL);
+    vorksim::AbortStream(cam, E_FAIL);
+    Sleep(0);
+    EXPECT_TRUE(events.Events().empty());  // nothing happens until this thread pumps
+    ASSERT_TRUE(vorktest::PumpUntil([&] { return events.Events().size() >= 2; }));
+    auto e = events.Events();
+    ASSERT_EQ(e.size(), 2u);
+    for (const auto& event : e) {
+        EXPECT_EQ(event.code, 3);
+        EXPECT_EQ(event.text, L"CVORKDirectShowGrabber: Received event EC_ERRORABORT!");
+        EXPECT_EQ(event.grabber, g);
+    }
+}
+
+TEST_F(RunControlTest, LosingItsOwnDeviceStopsTheGrabThread) {
+    vorksim::CameraId cam;
+    auto g = Connected(L"G", &cam);
+    ASSERT_EQ(g->Run(), 0);
+    EXPECT_FALSE(g->IsAborting());
+    vorksim::RemoveCamera(cam);
+    ASSERT_TRUE(vorktest::PumpUntil([&] { return !events.Events().empty(); }));
+    ASSERT_EQ(events.Events().size(), 1u);
+    EXPECT_EQ(events.Events()[0].code, 31);
+    EXPECT_EQ(events.Events()[0].text, L"CVORKDirectShowGrabber: Device is lost!");
+    EXPECT_TRUE(g->IsAborting());
+}
+
+TEST_F(RunControlTest, OtherDevicesAndArrivalsAreIgnored) {
+    vorksim::CameraId cam;
+    auto a = Connected(L"A", &cam);
+    auto b = Connected(L"B");
+    vorksim::AnnounceCameraArrival(cam);  // parameter 2 = 1
+    b->m_pCapSource.p->AddRef();          // the event holds a counted reference
+    Raise(a->m_pGraph, EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(b->m_pCapSource.p), 0);
+    ASSERT_TRUE(vorktest::PumpUntil([&] {
+        OAEVENT h = 0;
+        a->m_pMediaEvent->GetEventHandle(&h);
+        return WaitForSingleObject(reinterpret_cast<HANDLE>(h), 0) == WAIT_TIMEOUT;
+    }));
+    EXPECT_TRUE(events.Events().empty());
+    EXPECT_FALSE(a->IsAborting());
+}
+
+TEST_F(RunControlTest, MediaEventsAtAWindowWithoutAGrabberTakeTheDefaultPath) {
+    auto g = Connected(L"G");
+    HWND window = g->m_hMediaEventWnd;
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    vorksim::AbortStream(vorksim::Cameras()[0], E_FAIL);
+    vorktest::PumpPending();
+    EXPECT_EQ(CVORKDirectShowGrabber::VideoWndProcedureGlobal(window, WM_MEDIAEVENT, 0, 0), 0);
+    EXPECT_TRUE(events.Events().empty());
+    LONG code = 0;
+    LONG_PTR p1, p2;
+    EXPECT_EQ(g->m_pMediaEvent->GetEvent(&code, &p1, &p2, 0), S_OK);  // still queued
+    EXPECT_EQ(code, EC_ERRORABORT);
+    g->m_pMediaEvent->FreeEventParams(code, p1, p2);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(g));
+}
+
+}  // namespace
