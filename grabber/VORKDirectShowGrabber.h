@@ -45,6 +45,16 @@ public:
 
     static LRESULT CALLBACK VideoWndProcedureGlobal(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // ---- Snaps and buffers -------------------------------------------------------
+    BYTE* WaitForSnap(bool toRing, int timeoutMs) override;
+    void StopSnap() override;
+    BYTE* SnapToRing(int timeoutMs) override;
+    BYTE* SnapToAddBuffer(int timeoutMs) override;
+    int SnapAsyncToRing() override;
+    int SnapAsyncToAddBuffer() override;
+    void UpdateImgBufferSizes(int channel) override;
+    void ClearImgBuffers() override;
+
 protected:
     // ---- Locked accessors: each takes the camera lock around one member ----
     int GetDeviceNumber();
@@ -61,6 +71,9 @@ protected:
     LONG GetOldBufSize();
     bool DoNoSingleSnap();
     LONG GetWaitForCamStart();
+
+    // Size in bytes of a BITMAPINFO with this header and its palette.
+    DWORD CalcBitmapInfoSize(const BITMAPINFOHEADER& header);
 
     // ---- Board and graph -----------------------------------------------------
     bool InitBoard() override;
@@ -144,6 +157,8 @@ private:
     void ReadDeviceSettings(const wchar_t* grabberName, const wchar_t* iniFile);
     bool SelectCaptureDevice(const wchar_t* grabberName, const wchar_t* iniFile);
     void CreateMediaEventWindow(const wchar_t* grabberName);
+    BYTE* Snap(bool toRing, int timeoutMs);
+    LONG WaitForEndOfStream(HANDLE events, const wchar_t* caller, int passes, bool& complete);
 
     LRESULT VideoWndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMediaEvent();

@@ -143,6 +143,16 @@ public:
     using CVORKDirectShowGrabber::Stop;
     using CVORKDirectShowGrabber::StopIfNecessary;
 
+    using CVORKDirectShowGrabber::CalcBitmapInfoSize;
+    using CVORKDirectShowGrabber::SetGB;
+    using CVORKDirectShowGrabber::m_bMirrorHorizontal;
+    using CVORKDirectShowGrabber::m_bMirrorVertical;
+    using CVORKDirectShowGrabber::m_bNoSingleSnap;
+    using CVORKDirectShowGrabber::m_bRepeatSnap;
+    using CVORKDirectShowGrabber::m_lImgBufSize;
+    using CVORKDirectShowGrabber::m_lOldBufSize;
+    using CVORKDirectShowGrabber::m_lWaitForCamStart;
+    using CVORKDirectShowGrabber::m_pGB;
     using CVORKDirectShowGrabber::m_ActCamInfo;
     using CVORKDirectShowGrabber::m_pCamCtrl;
     using CVORKDirectShowGrabber::m_pCapSource;

@@ -1,0 +1,120 @@
+// The framework's image buffers, sized by measuring one frame of the camera.
+#include "VORKDirectShowGrabber.h"
+
+#include "Text.h"
+
+namespace {
+constexpr int kTestFramePasses = 501;  // of 10 ms each: about five seconds
+constexpr DWORD kPassMs = 10;
+}  // namespace
+
+void CVORKDirectShowGrabber::UpdateImgBufferSizes(int /*channel*/) {
+    if (!m_pSampleGrabber) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid grabber object!", 2, 2);
+        return;
+    }
+    CVORKGrabberBuffersRing* ring = GetGB();
+    if (!ring) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid CVORKGrabberBuffersRing object!", -1,
+                          2);
+        return;
+    }
+    if (GetImgBufSize() == GetOldBufSize()) return;
+    if (!IsConnected()) {
+        wchar_t name[256];
+        GetGrabberName(name);
+        wchar_t text[512];
+        VORKFormat(text, 512,
+                   L"CVORKDirectShowGrabber::UpdateImgBufferSizes: Graph not connected, now connecting! Grabber: %ls",
+                   name);
+        VORKWriteErrorLog(text, -1, 2);
+        ConnectGraph();
+    }
+
+    // Buffers are replaced only under the lock, so that no copy meets them half made.
+    VORKCameraLock lock;
+    if (!AreAllGraphsStopped()) StopAllGraphs();
+    Run();
+    OAEVENT eventHandle = 0;
+    HRESULT hr = m_pMediaEvent ? m_pMediaEvent->GetEventHandle(&eventHandle) : E_POINTER;
+    if (ShowError(hr)) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::UpdateImgBufferSizes: GetEventHandle failed!", 0, 2);
+        Stop();
+        return;
+    }
+    bool complete = false;
+    WaitForEndOfStream(reinterpret_cast<HANDLE>(eventHandle), L"UpdateImgBufferSizes", kTestFramePasses, complete);
+    Stop();
+
+    if (ShowError(m_pSampleGrabber->GetCurrentBuffer(&m_lImgBufSize, nullptr))) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::UpdateImgBufferSizes: GetCurrentBuffer failed!", 0, 2);
+        return;
+    }
+    ClearImgBuffers();
+    const LONG newSize = GetImgBufSize();
+    if (newSize <= 0) return;
+    BYTE* addBuffer = new BYTE[static_cast<size_t>(newSize)];
+    for (int index = 0; index < GetNumImgBuffers(); ++index) {
+        BYTE* data = new BYTE[static_cast<size_t>(newSize)];
+        if (CVORKGrabberBuffer* entry = ring->GetGrabberBufferInRing(index)) entry->m_pData = data;
+        ring->SetBuffer(index, data);
+    }
+    ring->SetAddBuffer(addBuffer);
+    m_lOldBufSize = newSize;
+}
+
+// Waits in passes of 10 ms for the end of the stream, draining the graph's events;
+// an error event or the last pass ends the wait as well. Returns the status of
+// the last event fetch.
+LONG CVORKDirectShowGrabber::WaitForEndOfStream(HANDLE events, const wchar_t* caller, int passes, bool& complete) {
+    complete = false;
+    HRESULT last = S_OK;
+    for (int pass = 1;; ++pass) {
+        bool failed = false;
+        if (WaitForSingleObject(events, kPassMs) == WAIT_OBJECT_0) {
+            LONG code = 0;
+            LONG_PTR param1 = 0;
+            LONG_PTR param2 = 0;
+            while (SUCCEEDED(last = m_pMediaEvent->GetEvent(&code, &param1, &param2, 0))) {
+                failed = ShowError(static_cast<HRESULT>(param1)) || ShowError(static_cast<HRESULT>(param2)) ||
+                         code == EC_ERRORABORT;
+                if (failed) {
+                    wchar_t text[256];
+                    VORKFormat(text, 256,
+                               L"CVORKDirectShowGrabber::%ls: Acquisition error! Event code: %#04x\n Params: %d, %d\n",
+                               caller, static_cast<unsigned>(code), static_cast<int>(param1), static_cast<int>(param2));
+                    VORKWriteErrorLog(text, 0, 2);
+                }
+                m_pMediaEvent->FreeEventParams(code, param1, param2);
+                complete = code == EC_COMPLETE;
+                if (failed) break;
+            }
+        }
+        if (complete || failed) return last;
+        if (pass >= passes) {
+            wchar_t text[256];
+            VORKFormat(text, 256, L"CVORKDirectShowGrabber::%ls: Timeout waiting for event!", caller);
+            VORKWriteErrorLog(text, 0, 2);
+            return last;
+        }
+    }
+}
+
+void CVORKDirectShowGrabber::ClearImgBuffers() {
+    CVORKGrabberBuffersRing* ring = GetGB();
+    if (!ring) return;
+    VORKCameraLock lock;
+    delete[] ring->GetAddBuffer();
+    for (int index = 0; index < GetNumImgBuffers(); ++index) {
+        CVORKGrabberBuffer* entry = ring->GetGrabberBufferInRing(index);
+        if (!entry || !entry->m_pData) continue;
+        delete[] entry->m_pData;
+        entry->m_pData = nullptr;
+    }
+    ring->ResetBuffers();
+}
+
+DWORD CVORKDirectShowGrabber::CalcBitmapInfoSize(const BITMAPINFOHEADER& header) {
+    const DWORD headerSize = header.biSize != 0 ? header.biSize : 40;
+    return headerSize + 4 * header.biClrUsed;
+}

@@ -1,0 +1,309 @@
+// Taking pictures: single snaps, continuous acquisition and their failures.
+#include "TestSupport.h"
+
+#include "Mirror.h"
+
+namespace {
+
+using vorktest::BoardTest;
+
+enum Corner { TopLeft, TopRight, BottomLeft, BottomRight, Nowhere };
+
+// Where the white orientation marker lies in a packed RGB24 or RGB32 image, by
+// memory order: the first row is the top.
+Corner MarkerCorner(const BYTE* image, int width, int height, int bpp) {
+    const int m = std::min(width, height) / 16;
+    auto white = [&](int x, int y) {
+        const BYTE* p = image + (static_cast<size_t>(y) * width + x) * bpp;
+        return p[0] > 240 && p[1] > 240 && p[2] > 240;
+    };
+    int found = 0;
+    Corner corner = Nowhere;
+    const std::pair<Corner, std::pair<int, int>> probes[] = {{TopLeft, {m, m}},
+                                                             {TopRight, {width - 1 - m, m}},
+                                                             {BottomLeft, {m, height - 1 - m}},
+                                                             {BottomRight, {width - 1 - m, height - 1 - m}}};
+    for (const auto& [c, xy] : probes) {
+        if (white(xy.first, xy.second)) {
+            corner = c;
+            ++found;
+        }
+    }
+    return found == 1 ? corner : Nowhere;
+}
+
+long Counter(const BYTE* image) { return vorksim::DecodeFrameCounter(image, {640, 480, MEDIASUBTYPE_RGB24, 30}); }
+
+class SnapTest : public BoardTest {
+protected:
+    // An initialised grabber on its own camera, as InitDll makes one.
+    TestGrabber* Open(const wchar_t* name, const vorksim::CameraDescription* description = nullptr,
+                      vorksim::CameraId* camera = nullptr) {
+        vorksim::CameraDescription d = description ? *description : vorksim::DefaultCameraDescription();
+        std::wstring cameraName = std::wstring(name) + L" camera";
+        d.friendlyName = cameraName;
+        vorksim::CameraId id = vorksim::AddCamera(d);
+        if (camera) *camera = id;
+        WritePrivateProfileStringW(name, L"FriendlyNamePart", cameraName.c_str(), ini.c_str());
+        grabbers_.push_back(std::make_unique<TestGrabber>(name, true));
+        TestGrabber* g = grabbers_.back().get();
+        EXPECT_TRUE(g->IsInitialized());
+        EXPECT_GT(g->GetImgBufSize(), 0);
+        log.Clear();
+        return g;
+    }
+    void TearDown() override {
+        for (auto& g : grabbers_) g->DeInitGrabber();
+        grabbers_.clear();
+        BoardTest::TearDown();
+    }
+    std::vector<std::unique_ptr<TestGrabber>> grabbers_;
+};
+
+TEST_F(SnapTest, ASingleSnapDeliversThePictureMirroredAsConfigured) {
+    TestGrabber* g = Open(L"G");
+    struct Case {
+        bool vertical;
+        bool horizontal;
+        Corner marker;
+    } cases[] = {{true, false, TopLeft}, {false, false, BottomLeft}, {true, true, TopRight}, {false, true, BottomRight}};
+    LONG imageNumber = g->GetLastImgNr();
+    for (const Case& c : cases) {
+        g->m_bMirrorVertical = c.vertical;
+        g->m_bMirrorHorizontal = c.horizontal;
+        BYTE* image = g->SnapToAddBuffer(5000);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image, g->GetAddImgBuffer());
+        EXPECT_EQ(MarkerCorner(image, 640, 480, 3), c.marker) << c.vertical << c.horizontal;
+        EXPECT_EQ(g->GetLastImgNr(), ++imageNumber);
+        EXPECT_TRUE(g->IsGraphStopped());
+    }
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(SnapTest, ContinuousAcquisitionFillsSuccessiveRingEntries) {
+    TestGrabber* g = Open(L"G");
+    ASSERT_EQ(g->SnapAsyncToRing(), 0);
+    EXPECT_TRUE(g->IsContSnapRunning());
+    EXPECT_TRUE(g->IsGraphRunning());
+    CVORKGrabberBuffersRing* ring = g->GetGB();
+    long lastCounter = -1;
+    for (int i = 0; i < 5; ++i) {
+        BYTE* expectedEntry = ring->GetActBuffer();
+        BYTE* image = g->WaitForSnap(true, 5000);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image, expectedEntry);
+        EXPECT_EQ(ring->GetLastGrabbedIndex(), i % 3);
+        EXPECT_EQ(g->GetLastImgNr(), i + 1);
+        EXPECT_EQ(MarkerCorner(image, 640, 480, 3), TopLeft);
+        long counter = Counter(image);
+        EXPECT_GT(counter, lastCounter);  // a newer frame every time
+        lastCounter = counter;
+    }
+    const int before = ring->GetLastGrabbedIndex();
+    g->StopSnap();
+    EXPECT_EQ(ring->GetLastGrabbedIndex(), (before + 1) % 3);  // one last frame landed
+    EXPECT_EQ(g->GetLastImgNr(), 0);
+    EXPECT_TRUE(g->IsGraphStopped());
+    EXPECT_FALSE(g->IsContSnapRunning());
+}
+
+TEST_F(SnapTest, ASecondArmingOfContinuousAcquisitionDoesNothing) {
+    TestGrabber* g = Open(L"G");
+    g->m_lWaitForCamStart = -5;  // a negative pause means none
+    ASSERT_EQ(g->SnapAsyncToRing(), 0);
+    g->SetGraphState(VORKDSGraphStarting);
+    EXPECT_EQ(g->SnapAsyncToRing(), 0);
+    EXPECT_EQ(g->GetGraphState(), VORKDSGraphStarting);  // no Run
+    EXPECT_TRUE(log.Lines().empty());
+    g->StopSnap();
+}
+
+TEST_F(SnapTest, AContinuousWaitWithoutFramesTimesOutAndReconnects) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    vorksim::CameraId cam;
+    TestGrabber* g = Open(L"G", &d, &cam);
+    vorksim::CameraFaults faults;
+    faults.startStuck = true;
+    vorksim::SetFaults(cam, faults);
+    ASSERT_EQ(g->SnapAsyncToRing(), 0);
+    EXPECT_EQ(g->WaitForSnap(true, 50), nullptr);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Timeout or error waiting for g_CB.m_hNewFrameEvent "
+                        L"(ret=258), Grabber G",
+                        -1));
+    EXPECT_TRUE(g->IsConnected());
+    EXPECT_TRUE(g->IsGraphStopped());
+    EXPECT_FALSE(g->IsContSnapRunning());
+    vorksim::SetFaults(cam, {});
+}
+
+TEST_F(SnapTest, TheAbortEventEndsAContinuousWait) {
+    vorksim::CameraId cam;
+    TestGrabber* g = Open(L"G", nullptr, &cam);
+    vorksim::CameraFaults faults;
+    faults.startStuck = true;
+    vorksim::SetFaults(cam, faults);
+    ASSERT_EQ(g->SnapAsyncToRing(), 0);
+    g->StopGrabThread(false);
+    EXPECT_EQ(g->WaitForSnap(true, 5000), nullptr);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Abort event received, returning NULL", -1));
+    EXPECT_TRUE(g->IsContSnapRunning());  // the graph is left as it is
+    g->StopSnap();                        // aborting: no last frame is waited for
+    EXPECT_FALSE(g->IsContSnapRunning());
+    vorksim::SetFaults(cam, {});
+}
+
+TEST_F(SnapTest, AnAcquisitionErrorEndsASingleSnap) {
+    vorksim::CameraId cam;
+    TestGrabber* g = Open(L"G", nullptr, &cam);
+    vorksim::CameraFaults faults;
+    faults.startStuck = true;
+    vorksim::SetFaults(cam, faults);
+    ASSERT_EQ(g->SnapAsyncToAddBuffer(), 0);
+    vorksim::AbortStream(cam, E_FAIL);
+    EXPECT_EQ(g->WaitForSnap(false, 5000), nullptr);
+    EXPECT_TRUE(HasLine(L"DirectShow error: Unspecified error", 0));
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Acquisition error! Event code: 0x03\n Params: "
+                        L"-2147467259, 0 grabber G\n",
+                        0));
+    EXPECT_TRUE(g->IsGraphStopped());
+    vorksim::SetFaults(cam, {});
+}
+
+TEST_F(SnapTest, AnEventPathTimeOutStopsTheGraph) {
+    vorksim::CameraId cam;
+    TestGrabber* g = Open(L"G", nullptr, &cam);
+    vorksim::CameraFaults faults;
+    faults.startStuck = true;
+    vorksim::SetFaults(cam, faults);
+    ASSERT_EQ(g->SnapAsyncToAddBuffer(), 0);
+    EXPECT_EQ(g->WaitForSnap(false, 20), nullptr);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Timeout, Grabber G", -1));
+    EXPECT_TRUE(HasLine(L"DirectShow Snap error grabber G", 0));  // no event came: GetEventHandle's status
+    EXPECT_TRUE(g->IsGraphStopped());
+    vorksim::SetFaults(cam, {});
+}
+
+TEST_F(SnapTest, ASizeMismatchIsRepeatedExactlyOnce) {
+    TestGrabber* g = Open(L"G");
+    g->m_lImgBufSize = 1000;  // as if the buffers had been measured for another format
+    g->m_lOldBufSize = 1000;
+    EXPECT_EQ(g->SnapToAddBuffer(5000), nullptr);
+    const std::wstring warning =
+        L"CVORKDirectShowGrabber::WaitForSnap: Warning: received buffers size 921600 does not equal expected buffer "
+        L"size 1000! Grabber G";
+    EXPECT_EQ(log.Count(warning), 2u);
+    EXPECT_EQ(log.Count(L"CVORKDirectShowGrabber::SnapToAddBuffer: Repeating snap due to unexpected buffer size!"), 1u);
+    EXPECT_EQ(log.Count(L"DirectShow Snap error grabber G"), 2u);
+    EXPECT_TRUE(HasLine(L"DirectShow Snap error grabber G", E_OUTOFMEMORY));
+    EXPECT_FALSE(g->m_bRepeatSnap);
+}
+
+TEST_F(SnapTest, AFrameLargerThanTheBuffersIsRefusedAndNothingIsWrittenPastThem) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    d.formats = {{320, 240, MEDIASUBTYPE_RGB24, 30}, {640, 480, MEDIASUBTYPE_RGB24, 30}};
+    TestGrabber* g = Open(L"G", &d);
+    ASSERT_EQ(g->GetImgBufSize(), 320 * 240 * 3);
+    // The camera switches to the larger format behind the buffers' back.
+    CComPtr<IAMStreamConfig> config;
+    g->m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
+    AM_MEDIA_TYPE* mt = nullptr;
+    config->GetStreamCaps(1, &mt, std::vector<BYTE>(sizeof(VIDEO_STREAM_CONFIG_CAPS)).data());
+    ASSERT_EQ(config->SetFormat(mt), S_OK);
+    CoTaskMemFree(mt->pbFormat);
+    CoTaskMemFree(mt);
+    // The framework's grab rectangle is still 640 x 480: larger than the buffers.
+    EXPECT_EQ(g->SnapToAddBuffer(5000), nullptr);
+    g->m_bNoSingleSnap = true;
+    EXPECT_EQ(g->SnapToAddBuffer(5000), nullptr);  // continuous path, same refusal
+    g->m_bNoSingleSnap = false;
+    EXPECT_GE(log.Count(L"CVORKDirectShowGrabber::WaitForSnap: Warning: received buffers size 921600 does not "
+                        L"equal expected buffer size 230400! Grabber G"),
+              2u);
+}
+
+TEST_F(SnapTest, NoSingleSnapModeSnapsThroughAShortContinuousRun) {
+    TestGrabber* g = Open(L"G");
+    g->m_bNoSingleSnap = true;
+    BYTE* image = g->SnapToAddBuffer(5000);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image, g->GetAddImgBuffer());
+    EXPECT_EQ(MarkerCorner(image, 640, 480, 3), TopLeft);
+    EXPECT_TRUE(g->IsGraphStopped());
+    EXPECT_FALSE(g->IsContSnapRunning());
+    EXPECT_EQ(g->GetLastImgNr(), 0);
+}
+
+TEST_F(SnapTest, ASingleSnapIntoTheRingDelivers) {
+    TestGrabber* g = Open(L"G");
+    CVORKGrabberBuffersRing* ring = g->GetGB();
+    BYTE* entry = ring->GetActBuffer();
+    BYTE* image = g->SnapToRing(5000);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image, entry);
+    EXPECT_EQ(ring->GetLastGrabbedIndex(), 0);
+    EXPECT_EQ(MarkerCorner(image, 640, 480, 3), TopLeft);
+}
+
+TEST_F(SnapTest, ASingleSnapIsRefusedWhileAnotherGrabberAcquiresContinuously) {
+    TestGrabber* a = Open(L"A");
+    TestGrabber* b = Open(L"B");
+    ASSERT_EQ(a->SnapAsyncToRing(), 0);
+    EXPECT_EQ(b->SnapAsyncToAddBuffer(), 22);
+    EXPECT_EQ(log.Lines(),
+              (std::vector<vorktest::LogLine>{
+                  {L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Not all graphs are stopped! Grabber: B", -1, 2},
+                  {L"CVORKDirectShowGrabber::SnapToAddBuffer: Stop any continous snap before doing single snaps!", 22,
+                   2}}));
+    EXPECT_TRUE(a->IsGraphRunning());
+    a->StopSnap();
+
+    // A graph that merely runs is stopped, and the snap goes on.
+    ASSERT_EQ(a->Run(), 0);
+    log.Clear();
+    ASSERT_NE(b->SnapToAddBuffer(5000), nullptr);
+    EXPECT_TRUE(a->IsGraphStopped());
+    OAFilterState state = State_Running;
+    a->m_pMediaControl->GetState(0, &state);
+    EXPECT_EQ(state, State_Stopped);
+}
+
+TEST_F(SnapTest, WaitingWithoutAnAdditionalBufferGivesNothingQuietly) {
+    TestGrabber* g = Open(L"G");
+    g->ClearImgBuffers();
+    EXPECT_EQ(g->WaitForSnap(false, 10), nullptr);
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(SnapTest, SnapsOnAGrabberThatIsNotInitialisedAreRefused) {
+    TestGrabber bare;
+    EXPECT_EQ(bare.SnapAsyncToAddBuffer(), 2);
+    EXPECT_EQ(bare.SnapAsyncToRing(), 2);
+    EXPECT_EQ(bare.WaitForSnap(true, 10), nullptr);
+    EXPECT_EQ(bare.SnapToAddBuffer(10), nullptr);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::SnapToAddBuffer: No valid grabber object!", 2));
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::SnapAsyncToRing: No valid grabber object!", 2));
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: No valid grabber object!", 2));
+}
+
+TEST_F(SnapTest, AFailedContinuousSetUpIsReported) {
+    TestGrabber* g = Open(L"G");
+    vorksim::SetCallFault("ISampleGrabber::SetCallback", E_FAIL, 1);
+    EXPECT_EQ(g->SnapAsyncToRing(), 17);
+    EXPECT_FALSE(g->IsContSnapRunning());
+    EXPECT_TRUE(g->IsGraphStopped());
+}
+
+TEST_F(SnapTest, TheFrameworksGrabThreadRunsContinuousAcquisition) {
+    TestGrabber* g = Open(L"G");
+    ASSERT_TRUE(g->StartGrabThread());
+    ASSERT_NE(g->GetLastGrabbedBufferInRingSynced(5000), nullptr);
+    ASSERT_NE(g->GetLastGrabbedBufferInRingSynced(5000), nullptr);
+    g->StopGrabThread(true);
+    EXPECT_GE(g->GetGrabThreadFrames(), 2);
+    EXPECT_FALSE(g->IsGrabThreadRunning());
+    EXPECT_TRUE(g->IsGraphStopped());
+    EXPECT_FALSE(g->IsContSnapRunning());
+}
+
+}  // namespace
