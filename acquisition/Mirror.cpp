@@ -2,8 +2,9 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
-#include <tmmintrin.h>
+#include <immintrin.h>
 
 namespace {
 
@@ -72,18 +73,30 @@ constexpr ShuffleMasks MakeMasks(int bpp) {
 
 constexpr ShuffleMasks kMasks[5] = {ShuffleMasks{}, MakeMasks(1), MakeMasks(2), MakeMasks(3), MakeMasks(4)};
 
-template <int BPP>
-__attribute__((target("ssse3"))) inline void ReverseBlock(const __m128i (&in)[BPP], __m128i (&out)[BPP]) {
-    const ShuffleMasks& m = kMasks[BPP];
-    for (int o = 0; o < BPP; ++o) {
-        __m128i acc = _mm_setzero_si128();
-        for (int i = 0; i < BPP; ++i) {
-            if (!m.used[o][i]) continue;
-            const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(m.mask[o][i]));
-            acc = _mm_or_si128(acc, _mm_shuffle_epi8(in[i], mask));
-        }
-        out[o] = acc;
-    }
+// One output register: the bytes each input register contributes, combined.
+// The selection is fixed at compile time, so only the shuffles that contribute
+// are made.
+template <int BPP, int O, int I>
+__attribute__((target("ssse3"), always_inline)) inline __m128i Part(const __m128i* in, const __m128i (&masks)[4][4]) {
+    if constexpr (kMasks[BPP].used[O][I])
+        return _mm_shuffle_epi8(in[I], masks[O][I]);
+    else
+        return _mm_setzero_si128();
+}
+
+template <int BPP, int O, int... I>
+__attribute__((target("ssse3"), always_inline)) inline __m128i Output(const __m128i* in, const __m128i (&masks)[4][4],
+                                                                      std::integer_sequence<int, I...>) {
+    return (Part<BPP, O, I>(in, masks) | ...);
+}
+
+template <int BPP, int... O>
+__attribute__((target("ssse3"), always_inline)) inline void StoreReversed(BYTE* to, const __m128i* in,
+                                                                          const __m128i (&masks)[4][4],
+                                                                          std::integer_sequence<int, O...>) {
+    (_mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16 * O),
+                      Output<BPP, O>(in, masks, std::make_integer_sequence<int, BPP>())),
+     ...);
 }
 
 template <int BPP>
@@ -91,18 +104,19 @@ __attribute__((target("ssse3"))) void ReverseRowSsse3(BYTE* row, size_t width) {
     constexpr size_t kBlock = 16 * BPP;
     BYTE* left = row;
     BYTE* right = row + width * BPP;  // one past the last pixel
+    // The masks stay in registers for the whole row.
+    __m128i masks[4][4];
+    for (int o = 0; o < BPP; ++o)
+        for (int i = 0; i < BPP; ++i)
+            masks[o][i] = _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks[BPP].mask[o][i]));
     while (static_cast<size_t>(right - left) >= 2 * kBlock) {
-        __m128i l[BPP], r[BPP], rl[BPP], rr[BPP];
+        __m128i l[BPP], r[BPP];
         for (int i = 0; i < BPP; ++i) {
             l[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 16 * i));
             r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right - kBlock + 16 * i));
         }
-        ReverseBlock<BPP>(l, rl);
-        ReverseBlock<BPP>(r, rr);
-        for (int i = 0; i < BPP; ++i) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(left + 16 * i), rr[i]);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(right - kBlock + 16 * i), rl[i]);
-        }
+        StoreReversed<BPP>(left, r, masks, std::make_integer_sequence<int, BPP>());
+        StoreReversed<BPP>(right - kBlock, l, masks, std::make_integer_sequence<int, BPP>());
         left += kBlock;
         right -= kBlock;
     }
@@ -110,23 +124,147 @@ __attribute__((target("ssse3"))) void ReverseRowSsse3(BYTE* row, size_t width) {
     ReverseRowPixels<BPP>(left, static_cast<size_t>(right - left) / BPP);
 }
 
-bool HasSsse3() {
-    static const bool has = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("ssse3") != 0;
-    }();
-    return has;
+// Three-byte pixels: reversing a block of 16 pixels is reversing its 48 bytes and
+// then restoring the channel order within each pixel. Both together are one
+// shuffle per register, except for the two pixels that straddle registers,
+// whose outer bytes are exchanged afterwards.
+struct Pixel3Masks {
+    alignas(16) signed char mask[3][16];
+};
+
+constexpr Pixel3Masks MakePixel3Masks() {
+    Pixel3Masks m{};
+    for (int o = 0; o < 3; ++o) {
+        for (int p = 0; p < 16; ++p) {
+            const int k = 16 * o + p;
+            const int pixel = k / 3;
+            const int channel = k % 3;
+            const bool straddles = pixel == 5 || pixel == 10;
+            m.mask[o][p] = static_cast<signed char>(straddles ? 15 - p : 13 - p + 2 * channel);
+        }
+    }
+    return m;
 }
+
+constexpr Pixel3Masks kPixel3 = MakePixel3Masks();
+
+template <>
+__attribute__((target("ssse3"))) void ReverseRowSsse3<3>(BYTE* row, size_t width) {
+    constexpr ptrdiff_t kBlock = 48;
+    const __m128i m0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.mask[0]));
+    const __m128i m1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.mask[1]));
+    const __m128i m2 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.mask[2]));
+    BYTE* left = row;
+    BYTE* right = row + width * 3;
+    while (right - left >= 2 * kBlock) {
+        BYTE* r = right - kBlock;
+        const __m128i l0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left));
+        const __m128i l1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 16));
+        const __m128i l2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 32));
+        const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r));
+        const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 16));
+        const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 32));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(left), _mm_shuffle_epi8(r2, m0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(left + 16), _mm_shuffle_epi8(r1, m1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(left + 32), _mm_shuffle_epi8(r0, m2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r), _mm_shuffle_epi8(l2, m0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 16), _mm_shuffle_epi8(l1, m1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 32), _mm_shuffle_epi8(l0, m2));
+        for (BYTE* b : {left, r}) {
+            std::swap(b[15], b[17]);
+            std::swap(b[30], b[32]);
+        }
+        left += kBlock;
+        right -= kBlock;
+    }
+    ReverseRowPixels<3>(left, static_cast<size_t>(right - left) / 3);
+}
+
+// ---- AVX2: 32 bytes at a time for pixel sizes that divide a lane ------------------
+
+template <int BPP>
+__attribute__((target("avx2"), always_inline)) inline __m256i Reverse32(__m256i x) {
+    if constexpr (BPP == 4) {
+        return _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+    } else {
+        // Reverse the pixels within each 16-byte lane, then exchange the lanes.
+        const __m128i lane = _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks[BPP].mask[0][BPP - 1]));
+        const __m256i mask = _mm256_broadcastsi128_si256(lane);
+        return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(x, mask), 0x4E);
+    }
+}
+
+template <int BPP>
+__attribute__((target("avx2"))) void ReverseRowAvx2(BYTE* row, size_t width) {
+    BYTE* left = row;
+    BYTE* right = row + width * BPP;
+    while (right - left >= 64) {
+        const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
+        const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(right - 32));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(left), Reverse32<BPP>(r));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(right - 32), Reverse32<BPP>(l));
+        left += 32;
+        right -= 32;
+    }
+    ReverseRowSsse3<BPP>(left, static_cast<size_t>(right - left) / BPP);
+}
+
+__attribute__((target("avx2"))) void SwapRowsAvx2(BYTE* a, BYTE* b, size_t bytes) {
+    size_t i = 0;
+    for (; i + 32 <= bytes; i += 32) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(a + i), y);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b + i), x);
+    }
+    for (; i < bytes; ++i) std::swap(a[i], b[i]);
+}
+
+// The instructions this processor offers, asked once.
+enum class Kernel { Scalar, Ssse3, Avx2 };
+
+Kernel BestKernel() {
+    static const Kernel kernel = [] {
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx2")) return Kernel::Avx2;
+        if (__builtin_cpu_supports("ssse3")) return Kernel::Ssse3;
+        return Kernel::Scalar;
+    }();
+    return kernel;
+}
+
 
 template <int BPP>
 void MirrorRows(BYTE* image, size_t width, size_t height) {
     const size_t rowBytes = width * BPP;
-    const bool simd = HasSsse3();
+    const Kernel kernel = BestKernel();
     for (size_t y = 0; y < height; ++y) {
         BYTE* row = image + y * rowBytes;
-        if (simd) ReverseRowSsse3<BPP>(row, width);
+        // Three-byte pixels do not divide a 16-byte lane: they keep the SSSE3 kernel.
+        if (kernel == Kernel::Avx2 && BPP != 3) ReverseRowAvx2<BPP>(row, width);
+        else if (kernel != Kernel::Scalar) ReverseRowSsse3<BPP>(row, width);
         else ReverseRowPixels<BPP>(row, width);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Exchanges two rows through registers, 64 bytes at a time: each byte is read
+// and written once, as a copy would.
+void SwapRows(BYTE* a, BYTE* b, size_t bytes) {
+    constexpr size_t kChunk = 64;
+    size_t i = 0;
+    for (; i + kChunk <= bytes; i += kChunk) {
+        BYTE x[kChunk];
+        BYTE y[kChunk];
+        std::memcpy(x, a + i, kChunk);
+        std::memcpy(y, b + i, kChunk);
+        std::memcpy(a + i, y, kChunk);
+        std::memcpy(b + i, x, kChunk);
+    }
+    for (; i < bytes; ++i) std::swap(a[i], b[i]);
 }
 
 }  // namespace
@@ -135,13 +273,12 @@ BYTE* MirrorImageVertical(BYTE* image, unsigned width, unsigned height, unsigned
     if (!image) return nullptr;
     const size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel;
     if (height < 2 || rowBytes == 0) return image;
-    std::unique_ptr<BYTE[]> scratch(new BYTE[rowBytes]);
     BYTE* top = image;
     BYTE* bottom = image + (static_cast<size_t>(height) - 1) * rowBytes;
+    const bool avx2 = BestKernel() == Kernel::Avx2;
     while (top < bottom) {
-        std::memcpy(scratch.get(), top, rowBytes);
-        std::memcpy(top, bottom, rowBytes);
-        std::memcpy(bottom, scratch.get(), rowBytes);
+        if (avx2) SwapRowsAvx2(top, bottom, rowBytes);
+        else SwapRows(top, bottom, rowBytes);
         top += rowBytes;
         bottom -= rowBytes;
     }
@@ -165,4 +302,10 @@ BYTE* MirrorImageHorizontal(BYTE* image, unsigned width, unsigned height, unsign
     return image;
 }
 
-const char* VORKMirrorImplementation() { return HasSsse3() ? "ssse3" : "scalar"; }
+const char* VORKMirrorImplementation() {
+    switch (BestKernel()) {
+    case Kernel::Avx2: return "avx2";
+    case Kernel::Ssse3: return "ssse3";
+    default: return "scalar";
+    }
+}

@@ -26,9 +26,9 @@ HRESULT STDMETHODCALLTYPE CSampleGrabberCB::SampleCB(double, IMediaSample*) { re
 
 HRESULT STDMETHODCALLTYPE CSampleGrabberCB::BufferCB(double, BYTE* buffer, LONG bufferLength) {
     if (!buffer) return E_POINTER;
-    // The reader takes the length only after its wait on the event returned, so
-    // the event's synchronisation publishes this write.
-    m_lLastBufferLen = bufferLength;
+    // The reader takes the length after its wait on the event returned; frames go
+    // on arriving meanwhile, so the value is exchanged atomically.
+    InterlockedExchange(&m_lLastBufferLen, bufferLength);
     SetEvent(m_hNewFrameEvent);
     return S_OK;
 }

@@ -161,7 +161,7 @@ BYTE* CVORKDirectShowGrabber::WaitForSnap(bool toRing, int timeoutMs) {
             }
             return nullptr;
         }
-        expected = g_CB.m_lLastBufferLen;
+        expected = InterlockedCompareExchange(&g_CB.m_lLastBufferLen, 0, 0);  // an atomic read
     } else {
         OAEVENT eventHandle = 0;
         lastStatus = m_pMediaEvent ? m_pMediaEvent->GetEventHandle(&eventHandle) : E_POINTER;

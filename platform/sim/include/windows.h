@@ -136,6 +136,14 @@ DWORD WINAPI GetTickCount(void);
 void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetCurrentThreadId(void);
 
+inline LONG InterlockedExchange(LONG volatile* target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedCompareExchange(LONG volatile* destination, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(destination, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 typedef struct _RTL_CRITICAL_SECTION {
     void* DebugInfo;  // the simulated runtime keeps its recursive mutex here
     LONG LockCount;

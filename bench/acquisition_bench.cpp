@@ -1,0 +1,93 @@
+// Frame rates and latencies of the simulated camera and of the plug-in's snaps.
+#include <benchmark/benchmark.h>
+
+#include "TestSupport.h"
+#include "vorksim/cameras.h"
+
+namespace {
+
+vorksim::CameraDescription Camera(LONG width, LONG height, bool unthrottled) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    d.friendlyName = L"Bench camera";
+    d.formats = {{width, height, MEDIASUBTYPE_RGB24, 30.0}};
+    d.unthrottled = unthrottled;
+    return d;
+}
+
+// A host's set-up: COM, the plug-in loaded, an INI file, one camera.
+struct Host {
+    vorktest::ComScope com;
+    vorktest::TempDir dir;
+    vorktest::PluginModule module;
+    explicit Host(const vorksim::CameraDescription& camera) {
+        vorksim::RemoveAllCameras();
+        vorksim::AddCamera(camera);
+        VORKSetIniFileName(dir.File("bench.ini").c_str());
+        VORKSetErrorLogFile(dir.File("bench.log").c_str());
+    }
+    ~Host() { vorksim::RemoveAllCameras(); }
+};
+
+// Counts frames on the streaming thread.
+class FrameSignal : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, LONG) override {
+        SetEvent(frame);
+        return S_OK;
+    }
+    HANDLE frame = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ~FrameSignal() { CloseHandle(frame); }
+};
+
+// The simulated camera alone, unthrottled: frames per second it produces.
+void SimulatedCameraRate(benchmark::State& state) {
+    Host host(Camera(static_cast<LONG>(state.range(0)), static_cast<LONG>(state.range(1)), true));
+    TestGrabber g(L"Bench");
+    g.InitBoard();
+    g.ConnectGraph();
+    FrameSignal signal;
+    g.m_pSampleGrabber->SetOneShot(FALSE);
+    g.m_pSampleGrabber->SetCallback(&signal, 1);
+    g.m_pMediaControl->Run();
+    for (auto _ : state) WaitForSingleObject(signal.frame, 5000);
+    g.m_pMediaControl->Stop();
+    g.m_pSampleGrabber->SetCallback(nullptr, 1);
+    g.CloseBoard();
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Continuous acquisition through the plug-in into the ring, unthrottled camera.
+void ContinuousDelivery(benchmark::State& state) {
+    Host host(Camera(static_cast<LONG>(state.range(0)), static_cast<LONG>(state.range(1)), true));
+    TestGrabber g(L"Bench", true);
+    g.SnapAsyncToRing();
+    long failures = 0;
+    for (auto _ : state)
+        if (!g.WaitForSnap(true, 5000)) ++failures;
+    g.StopSnap();
+    g.DeInitGrabber();
+    state.SetItemsProcessed(state.iterations());
+    state.counters["failures"] = static_cast<double>(failures);
+}
+
+// A single snap into the additional buffer from a 30 fps camera.
+void SingleSnapLatency(benchmark::State& state) {
+    Host host(Camera(640, 480, false));
+    TestGrabber g(L"Bench", true);
+    long failures = 0;
+    for (auto _ : state)
+        if (!g.SnapToAddBuffer(5000)) ++failures;
+    g.DeInitGrabber();
+    state.counters["failures"] = static_cast<double>(failures);
+}
+
+}  // namespace
+
+BENCHMARK(SimulatedCameraRate)->Args({640, 480})->Args({1920, 1080})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ContinuousDelivery)->Args({640, 480})->Args({1920, 1080})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(SingleSnapLatency)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
