@@ -45,6 +45,23 @@ public:
 
     static LRESULT CALLBACK VideoWndProcedureGlobal(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+    // ---- Camera properties in percent of the device's range ------------------
+    int SetProcAmpParam(tagVideoProcAmpProperty property, int percent, int flags);
+    int GetProcAmpParam(tagVideoProcAmpProperty property, int& percent, int* flags);
+    int SetCamCtrlParam(tagCameraControlProperty property, int percent, int flags);
+    int GetCamCtrlParam(tagCameraControlProperty property, int& percent, int* flags);
+    int SetBacklightComp(int percent, bool autoMode, bool enable);
+    int GetBacklightComp(int& percent, bool& autoMode, bool& enable);
+    int ShowVideoSourcePropertyDlg(HWND owner);
+
+    // ---- Frame rate in frames per second ----------------------------------------
+    int WriteFramerate(double framesPerSecond);
+    int ReadFramerate(double& framesPerSecond);
+
+    // ---- Cameras --------------------------------------------------------------------
+    VORKCamInfo* GetCamInfos(int& count) override;
+    void GetActCamInfo(VORKCamInfo& info) override;
+
     // ---- Snaps and buffers -------------------------------------------------------
     BYTE* WaitForSnap(bool toRing, int timeoutMs) override;
     void StopSnap() override;
@@ -71,6 +88,19 @@ protected:
     LONG GetOldBufSize();
     bool DoNoSingleSnap();
     LONG GetWaitForCamStart();
+
+    // ---- Channel set-up and the framework's format and property requests ----
+    void HWSpecificChannelSetup(const wchar_t* name, CVORKChannelParams& params) override;
+    int WriteCamChannel(int channel) override;
+    int ReadVideoMode(VORKVideoMode& mode) override;
+    int WriteColorMode(VORKColorMode mode) override;
+    int ReadColorMode(VORKColorMode& mode) override;
+    int WriteGrabRect(int& x, int& y, int& width, int& height) override;
+    int ReadGrabRect(int& x, int& y, int& width, int& height) override;
+    int WriteADGain(int gain, int channel) override;
+    int ReadADGain(int& gain, int channel) override;
+    int WriteADOffset(int offset, int channel) override;
+    int ReadADOffset(int& offset, int channel) override;
 
     // Size in bytes of a BITMAPINFO with this header and its palette.
     DWORD CalcBitmapInfoSize(const BITMAPINFOHEADER& header);
@@ -152,6 +182,9 @@ private:
 
     void ResetFlags();
 
+    void ChannelDependentSetup(CVORKChannelParams& params);
+    GUID GetDXVideoModeFromVORKColorMode(VORKColorMode mode);
+    VORKColorMode GetVORKColorModeFromDXVideoMode(const GUID& subtype);
     int FindCapSource(IBaseFilter** source);
     int GetDefaultCapSource(IBaseFilter** source, wchar_t* friendlyName);
     void ReadDeviceSettings(const wchar_t* grabberName, const wchar_t* iniFile);

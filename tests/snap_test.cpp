@@ -207,17 +207,12 @@ TEST_F(SnapTest, ASizeMismatchIsRepeatedExactlyOnce) {
 TEST_F(SnapTest, AFrameLargerThanTheBuffersIsRefusedAndNothingIsWrittenPastThem) {
     vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
     d.formats = {{320, 240, MEDIASUBTYPE_RGB24, 30}, {640, 480, MEDIASUBTYPE_RGB24, 30}};
+    WriteIni("[G_Channel0]\nGrabWidth=320\nGrabHeight=240\n");
     TestGrabber* g = Open(L"G", &d);
     ASSERT_EQ(g->GetImgBufSize(), 320 * 240 * 3);
-    // The camera switches to the larger format behind the buffers' back.
-    CComPtr<IAMStreamConfig> config;
-    g->m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
-    AM_MEDIA_TYPE* mt = nullptr;
-    config->GetStreamCaps(1, &mt, std::vector<BYTE>(sizeof(VIDEO_STREAM_CONFIG_CAPS)).data());
-    ASSERT_EQ(config->SetFormat(mt), S_OK);
-    CoTaskMemFree(mt->pbFormat);
-    CoTaskMemFree(mt);
-    // The framework's grab rectangle is still 640 x 480: larger than the buffers.
+    // The framework asks for the larger format, and the buffers are not measured again.
+    EXPECT_EQ(g->SetGrabRect(640, 480), 0);
+    // Frames and the grab rectangle are now larger than the buffers.
     EXPECT_EQ(g->SnapToAddBuffer(5000), nullptr);
     g->m_bNoSingleSnap = true;
     EXPECT_EQ(g->SnapToAddBuffer(5000), nullptr);  // continuous path, same refusal

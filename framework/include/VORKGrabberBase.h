@@ -221,6 +221,8 @@ protected:
     float m_fOffsetMax = 0.0f;
 
 private:
+    void ReportSetting(const wchar_t* what, int result);
+
     struct Impl;
     Impl* m_pBase;
 };

@@ -273,12 +273,22 @@ bool CVORKGrabberBase::InitGrabber(bool initBoard) {
         auto mode = static_cast<VORKColorMode>(GetPrivateProfileIntW(params.m_szName, L"ColorMode", 4, ini));
         int width = static_cast<int>(GetPrivateProfileIntW(params.m_szName, L"GrabWidth", 640, ini));
         int height = static_cast<int>(GetPrivateProfileIntW(params.m_szName, L"GrabHeight", 480, ini));
-        SetColorMode(mode);
-        SetGrabRect(width, height);
+        ReportSetting(L"colour mode", SetColorMode(mode));
+        ReportSetting(L"grab rectangle", SetGrabRect(width, height));
     }
     m_pBase->initialized = true;
     UpdateImgBufferSizes(0);
     return true;
+}
+
+void CVORKGrabberBase::ReportSetting(const wchar_t* what, int result) {
+    if (result == 0) return;
+    wchar_t text[256];
+    std::swprintf(text, 256, L"CVORKGrabberBase::InitGrabber: the configured %ls could not be applied (result %d)", what,
+                  result);
+    text[255] = 0;
+    VORKWriteErrorLog(text, result, 2);
+    SendErrorEvent(text, result);
 }
 
 bool CVORKGrabberBase::DeInitGrabber() {
@@ -355,7 +365,13 @@ bool CVORKGrabberBase::ReStart() {
     return InitGrabber(true);
 }
 
-int CVORKGrabberBase::GetBytesPerPixel() { return BytesPerPixelOf(m_pBase->colorMode); }
+// The bytes of a delivered pixel: those of the mode the grabber reports it
+// delivers, or of the configured mode when it reports none.
+int CVORKGrabberBase::GetBytesPerPixel() {
+    VORKColorMode delivered = VORKColorModeUnknown;
+    if (ReadColorMode(delivered) == 0 && delivered != VORKColorModeUnknown) return BytesPerPixelOf(delivered);
+    return BytesPerPixelOf(GetColorMode());
+}
 int CVORKGrabberBase::GetBitsPerPixel() { return 8 * GetBytesPerPixel(); }
 int CVORKGrabberBase::SetTriggerPeriod(int) { return kNotSupported; }
 int CVORKGrabberBase::StopTriggerPeriod() { return kNotSupported; }

@@ -104,6 +104,9 @@ struct VORKDSGrabberTestPeer {
     static int GetDefaultCapSource(G& g, IBaseFilter** source, wchar_t* name) {
         return g.GetDefaultCapSource(source, name);
     }
+    static void ChannelDependentSetup(G& g, CVORKChannelParams& p) { g.ChannelDependentSetup(p); }
+    static GUID SubtypeOf(G& g, VORKColorMode mode) { return g.GetDXVideoModeFromVORKColorMode(mode); }
+    static VORKColorMode ModeOf(G& g, const GUID& subtype) { return g.GetVORKColorModeFromDXVideoMode(subtype); }
 };
 
 // The grabber with its protected members in reach.
@@ -144,6 +147,26 @@ public:
     using CVORKDirectShowGrabber::StopIfNecessary;
 
     using CVORKDirectShowGrabber::CalcBitmapInfoSize;
+    using CVORKDirectShowGrabber::HWSpecificChannelSetup;
+    using CVORKDirectShowGrabber::ReadADGain;
+    using CVORKDirectShowGrabber::ReadADOffset;
+    using CVORKDirectShowGrabber::ReadColorMode;
+    using CVORKDirectShowGrabber::ReadGrabRect;
+    using CVORKDirectShowGrabber::ReadVideoMode;
+    using CVORKDirectShowGrabber::WriteADGain;
+    using CVORKDirectShowGrabber::WriteADOffset;
+    using CVORKDirectShowGrabber::WriteCamChannel;
+    using CVORKDirectShowGrabber::WriteColorMode;
+    using CVORKDirectShowGrabber::WriteGrabRect;
+    using CVORKDirectShowGrabber::m_bAutoFocus;
+    using CVORKDirectShowGrabber::m_bBacklightCompEnabled;
+    using CVORKDirectShowGrabber::m_bDefColorEnable;
+    using CVORKDirectShowGrabber::m_bUseCameraControlProperties;
+    using CVORKDirectShowGrabber::m_bUseSingleSnap;
+    using CVORKDirectShowGrabber::m_fDefFocus;
+    using CVORKDirectShowGrabber::m_fDefFramerate;
+    using CVORKDirectShowGrabber::m_fDefHue;
+    using CVORKDirectShowGrabber::m_fDefSaturation;
     using CVORKDirectShowGrabber::SetGB;
     using CVORKDirectShowGrabber::m_bMirrorHorizontal;
     using CVORKDirectShowGrabber::m_bMirrorVertical;

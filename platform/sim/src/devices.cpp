@@ -359,6 +359,8 @@ CameraState GetCameraState(CameraId id) {
     state.cameraControl = camera->description.cameraControl;
     state.framesDelivered = camera->framesDelivered;
     state.setFormatCalls = camera->setFormatCalls;
+    state.requestedSampleSize = camera->requestedSampleSize;
+    state.requestedVideoInfo = camera->requestedVideoInfo;
     return state;
 }
 

@@ -75,6 +75,8 @@ struct Camera {
     bool removed = false;
     long framesDelivered = 0;
     long setFormatCalls = 0;
+    ULONG requestedSampleSize = 0;
+    VIDEOINFOHEADER requestedVideoInfo{};
     SourceFilter* activeFilter = nullptr;  // the filter streaming or in a graph, if any
 };
 

@@ -249,7 +249,8 @@ public:
         for (const VideoFormat& f : camera_->description.formats) {
             if (f.width != vih->bmiHeader.biWidth || f.height != std::abs(vih->bmiHeader.biHeight)) continue;
             if (!IsEqualGUID(f.subtype, mt.subtype)) continue;
-            if (IsRgbSubtype(f.subtype) && vih->bmiHeader.biCompression != BI_RGB) continue;
+            const DWORD compression = IsRgbSubtype(f.subtype) ? static_cast<DWORD>(BI_RGB) : f.subtype.Data1;
+            if (vih->bmiHeader.biCompression != compression) continue;
             const auto minInterval = static_cast<REFERENCE_TIME>(10000000.0 / f.fps);
             if (vih->AvgTimePerFrame != 0 && vih->AvgTimePerFrame < minInterval) continue;
             if (vih->AvgTimePerFrame > 10000000LL * 10) continue;
@@ -500,6 +501,9 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::SetFormat(AM_MEDIA_TYPE* mt) {
     {
         std::lock_guard<std::mutex> lock(camera_->mutex);
         ++camera_->setFormatCalls;
+        camera_->requestedSampleSize = mt->lSampleSize;
+        if (mt->cbFormat >= sizeof(VIDEOINFOHEADER) && mt->pbFormat)
+            camera_->requestedVideoInfo = *reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
     }
     if (!CanDeliver(*mt)) return VFW_E_INVALIDMEDIATYPE;
     MediaType type(*mt);

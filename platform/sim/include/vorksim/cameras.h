@@ -78,6 +78,8 @@ struct CameraState {
     std::map<LONG, CameraProperty> cameraControl;
     long framesDelivered = 0;
     long setFormatCalls = 0;
+    ULONG requestedSampleSize = 0;       // lSampleSize of the last SetFormat request
+    VIDEOINFOHEADER requestedVideoInfo{};  // and its VIDEOINFOHEADER, as asked for
 };
 CameraState GetCameraState(CameraId id);
 

@@ -1,0 +1,211 @@
+// The video format: colour mode at the sample grabber, image size and frame rate
+// at the capture source's stream configuration.
+#include <cmath>
+
+#include "VORKDirectShowGrabber.h"
+
+#include "MediaType.h"
+#include "Text.h"
+
+namespace {
+
+constexpr double kUnitsPerSecond = 10000000.0;  // AvgTimePerFrame counts 100 ns
+
+// The format block of a connected type, when it is the VIDEOINFOHEADER that the
+// size and rate are written into.
+VIDEOINFOHEADER* VideoInfoOf(VORKScopedMediaType& type) {
+    if (!IsEqualGUID(type->formattype, FORMAT_VideoInfo)) return nullptr;
+    return type.VideoInfo();
+}
+
+}  // namespace
+
+GUID CVORKDirectShowGrabber::GetDXVideoModeFromVORKColorMode(VORKColorMode mode) {
+    switch (static_cast<unsigned>(mode)) {
+    case VORKColorModeRGB8: return MEDIASUBTYPE_RGB8;
+    case VORKColorModeRGB555: return MEDIASUBTYPE_RGB555;
+    case VORKColorModeRGB565: return MEDIASUBTYPE_RGB565;
+    case VORKColorModeRGB32: return MEDIASUBTYPE_RGB32;
+    default: return MEDIASUBTYPE_RGB24;  // RGB24 and every mode without a subtype of its own
+    }
+}
+
+VORKColorMode CVORKDirectShowGrabber::GetVORKColorModeFromDXVideoMode(const GUID& subtype) {
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB8)) return VORKColorModeRGB8;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) return VORKColorModeRGB32;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return VORKColorModeRGB24;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB565)) return VORKColorModeRGB565;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB555)) return VORKColorModeRGB555;
+    return VORKColorModeUnknown;
+}
+
+int CVORKDirectShowGrabber::WriteColorMode(VORKColorMode mode) {
+    {
+        VORKCameraLock lock;
+        if (m_nActColorMode == mode) return 0;
+    }
+    if (!m_pSampleGrabber) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteColorMode: No valid grabber object!", 2, 2);
+        return 0;
+    }
+    if (!AreAllGraphsStopped()) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteColorMode: Warning, some graph is still runnning, will be "
+                          L"stopped now!",
+                          0, 2);
+        StopAllGraphs();
+    }
+    const GUID subtype = GetDXVideoModeFromVORKColorMode(mode);
+    {
+        VORKCameraLock lock;
+        m_nActColorMode = mode;
+    }
+    DisconnectGraph();
+    m_pMediaType->subtype = subtype;
+    return ConnectGraph();
+}
+
+int CVORKDirectShowGrabber::ReadColorMode(VORKColorMode& mode) {
+    mode = GetVORKColorModeFromDXVideoMode(m_pMediaType->subtype);
+    return 0;
+}
+
+int CVORKDirectShowGrabber::ReadVideoMode(VORKVideoMode& /*mode*/) { return 0; }
+
+int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& height) {
+    int appliedWidth = 0;
+    int appliedHeight = 0;
+    {
+        VORKCameraLock lock;
+        appliedWidth = m_nActGrabWidth;
+        appliedHeight = m_nActGrabHeight;
+    }
+    if (x != 0 || y != 0)
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: Grab offsets are always set to 0!", 14, 2);
+    if (width == appliedWidth && height == appliedHeight) return 0;
+    if (!m_pSourceOutPin) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: No valid source pin object!", 14, 2);
+        return 14;
+    }
+    if (!AreAllGraphsStopped()) {
+        StopAllGraphs();
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: Warning, some graph is still runnning, will be "
+                          L"stopped now!",
+                          0, 2);
+    }
+    if (!IsConnected()) ConnectGraph();
+    if (!IsConnected()) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: Graph is not connected!", 14, 2);
+        return 14;
+    }
+    CComPtr<IAMStreamConfig> config;
+    if (ShowError(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) return 14;
+    int count = 0;
+    int size = 0;
+    if (ShowError(config->GetNumberOfCapabilities(&count, &size))) return 14;
+
+    int status = 0;
+    VORKScopedMediaType type;
+    if (!ShowError(m_pSampleGrabber->GetConnectedMediaType(&type))) {
+        VIDEOINFOHEADER* info = VideoInfoOf(type);
+        if (!info) {
+            VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: The connected format is not a VIDEOINFOHEADER!",
+                              14, 2);
+            status = 14;
+        } else {
+            info->bmiHeader.biWidth = width;
+            info->bmiHeader.biHeight = height;
+            if (info->bmiHeader.biCompression != 0) {
+                VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: Warning: Compressed video format specified!",
+                                  0, 16);
+                info->bmiHeader.biCompression = BI_RGB;
+            }
+            // The row's pixel count is rounded up to a multiple of 4, not its bytes.
+            const int32_t rowPixels = (width + 3) & ~3;
+            const int32_t bytesPerPixel = info->bmiHeader.biBitCount / 8;
+            const int32_t imageSize = rowPixels * height * bytesPerPixel;
+            info->bmiHeader.biSizeImage = static_cast<DWORD>(imageSize);
+            type->lSampleSize = static_cast<ULONG>(imageSize);
+            if (ShowError(config->SetFormat(&type))) status = 14;
+        }
+    }
+    UpdateCallbackInfo();
+    // Recorded even when the camera refused it, so that a repeat is not tried again.
+    VORKCameraLock lock;
+    m_nActGrabWidth = width;
+    m_nActGrabHeight = height;
+    return status;
+}
+
+int CVORKDirectShowGrabber::ReadGrabRect(int& x, int& y, int& /*width*/, int& /*height*/) {
+    x = 0;
+    y = 0;
+    return 0;
+}
+
+int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
+    if (!m_pSourceOutPin) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteFramerate: No valid source pin object!", 14, 2);
+        return 14;
+    }
+    if (!IsConnected()) ConnectGraph();
+    if (!IsConnected()) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteFramerate: Graph is not connected!", 14, 2);
+        return 14;
+    }
+    // A rate whose frame time is not a positive count of 100 ns units has no
+    // format to ask for.
+    const double frameTime = kUnitsPerSecond / framesPerSecond;
+    if (!std::isfinite(framesPerSecond) || !(framesPerSecond > 0) || !(frameTime >= 1.0) ||
+        frameTime > 9.2e18) {
+        wchar_t text[256];
+        VORKFormat(text, 256, L"CVORKDirectShowGrabber::WriteFramerate: Invalid frame rate %g!", framesPerSecond);
+        VORKWriteErrorLog(text, 14, 2);
+        return 14;
+    }
+    const bool wasRunning = IsGraphRunning();
+    if (!AreAllGraphsStopped()) {
+        StopAllGraphs();
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteFramerate: Warning, graph still runnning, will be stopped now!",
+                          0, 2);
+    }
+    int status = 0;
+    CComPtr<IAMStreamConfig> config;
+    if (ShowError(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) {
+        status = 14;
+    } else {
+        VORKScopedMediaType type;
+        if (!ShowError(m_pSampleGrabber->GetConnectedMediaType(&type))) {
+            if (VIDEOINFOHEADER* info = VideoInfoOf(type)) {
+                info->AvgTimePerFrame = static_cast<REFERENCE_TIME>(frameTime);
+                ShowError(config->SetFormat(&type));
+            } else {
+                status = 14;
+            }
+        }
+    }
+    if (wasRunning) Run();
+    return status;
+}
+
+int CVORKDirectShowGrabber::ReadFramerate(double& framesPerSecond) {
+    if (!m_pSourceOutPin) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::ReadFramerate: No valid source pin object!", 14, 2);
+        return 14;
+    }
+    if (!IsConnected()) ConnectGraph();
+    if (!IsConnected()) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::ReadFramerate: Graph is not connected!", 14, 2);
+        return 14;
+    }
+    CComPtr<IAMStreamConfig> config;
+    if (ShowError(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) return 14;
+    VORKTaskMediaType format;
+    if (ShowError(config->GetFormat(&format))) return 11;
+    const VIDEOINFOHEADER* info = format.VideoInfo();
+    if (!info || info->AvgTimePerFrame <= 0) {
+        VORKWriteErrorLog(L"CVORKDirectShowGrabber::ReadFramerate: The format has no frame rate!", 11, 2);
+        return 11;
+    }
+    framesPerSecond = kUnitsPerSecond / static_cast<double>(info->AvgTimePerFrame);
+    return 0;
+}

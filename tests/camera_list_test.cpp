@@ -1,0 +1,113 @@
+// The camera list the framework offers to the user.
+#include "TestSupport.h"
+
+namespace {
+
+using vorktest::BoardTest;
+
+class CameraListTest : public BoardTest {
+protected:
+    void Open() {
+        grabber = std::make_unique<TestGrabber>(L"G");
+        grabber->InitBoard();
+    }
+    std::vector<VORKCamInfo> List() {
+        int count = -7;
+        VORKCamInfo* infos = grabber->GetCamInfos(count);
+        std::vector<VORKCamInfo> list;
+        if (infos) list.assign(infos, infos + count);
+        else EXPECT_EQ(count, -7);  // unchanged
+        delete[] infos;
+        return list;
+    }
+    std::vector<std::wstring> Names() {
+        std::vector<std::wstring> names;
+        for (const auto& i : List()) names.push_back(i.szFriendlyName);
+        return names;
+    }
+    void TearDown() override {
+        if (grabber) grabber->CloseBoard();
+        grabber.reset();
+        BoardTest::TearDown();
+    }
+    std::unique_ptr<TestGrabber> grabber;
+};
+
+TEST_F(CameraListTest, DuplicateNamesGetTheirPositions) {
+    AddCamera(L"USB Camera", L"p0");
+    AddCamera(L"Other", L"p1");
+    AddCamera(L"USB Camera", L"p2");
+    AddCamera(L"A", L"p3");
+    AddCamera(L"A", L"p4");
+    AddCamera(L"A", L"p5");
+    Open();
+    EXPECT_EQ(Names(), (std::vector<std::wstring>{L"USB Camera", L"Other", L"USB Camera_2", L"A", L"A_4", L"A_5"}));
+    auto list = List();
+    for (size_t i = 0; i < list.size(); ++i) {
+        EXPECT_EQ(list[i].nDeviceNumber, static_cast<int>(i));
+        EXPECT_EQ(std::wstring(list[i].szDevicePath), L"p" + std::to_wstring(i));
+    }
+}
+
+TEST_F(CameraListTest, UnreadableDevicesGetFallbackNamesAndPaths) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    d.faults.propertyBagFails = true;
+    AddCamera(L"Readable", L"p0");
+    vorksim::AddCamera(d);
+    vorksim::AddCamera(d);
+    Open();
+    auto list = List();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_STREQ(list[1].szFriendlyName, L"Unknown_friendly_name");
+    EXPECT_STREQ(list[1].szDevicePath, L"Unknown_device_path_cam_Unknown_friendly_name_1");
+    EXPECT_STREQ(list[2].szFriendlyName, L"Unknown_friendly_name_2");
+    EXPECT_STREQ(list[2].szDevicePath, L"Unknown_device_path_cam_Unknown_friendly_name_2");
+}
+
+TEST_F(CameraListTest, ATwentyFirstCameraIsNotListed) {
+    for (int i = 0; i < 21; ++i) AddCamera((L"Cam " + std::to_wstring(i)).c_str());
+    Open();
+    auto list = List();
+    ASSERT_EQ(list.size(), 20u);
+    EXPECT_STREQ(list[19].szFriendlyName, L"Cam 19");
+}
+
+TEST_F(CameraListTest, ALongDuplicateNameKeepsItsSuffix) {
+    std::wstring longName(255, L'n');
+    AddCamera(longName.c_str());
+    AddCamera(longName.c_str());
+    Open();
+    auto names = Names();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0], longName);
+    EXPECT_EQ(names[1].size(), 255u);
+    EXPECT_EQ(names[1].substr(253), L"_1");
+}
+
+TEST_F(CameraListTest, WithoutABoardOrADeviceThereIsNoList) {
+    grabber = std::make_unique<TestGrabber>(L"G");
+    EXPECT_TRUE(List().empty());
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::GetCamInfos: Device enumerator not initialized!", 2));
+    grabber->InitBoard();  // no camera: the board fails
+    EXPECT_TRUE(List().empty());
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::GetCamInfos: Moniker enumerator could not be created!", 2));
+    VORKCamInfo info;
+    info.nDeviceNumber = 9;
+    grabber->GetActCamInfo(info);
+    EXPECT_EQ(info.nDeviceNumber, 0);
+    EXPECT_STREQ(info.szFriendlyName, L"");
+}
+
+TEST_F(CameraListTest, TheConnectedCameraIsReportedWithoutASuffix) {
+    AddCamera(L"Twin", L"first");
+    AddCamera(L"Twin", L"second");
+    WriteIni("[G]\nDevicePath=second\n");
+    Open();
+    VORKCamInfo info{};
+    grabber->GetActCamInfo(info);
+    EXPECT_EQ(info.nDeviceNumber, 1);
+    EXPECT_STREQ(info.szFriendlyName, L"Twin");
+    EXPECT_STREQ(info.szDevicePath, L"second");
+}
+
+}  // namespace
