@@ -1,5 +1,7 @@
 #include "Percent.h"
 
+#include <cstdint>
+
 LONG VORKRoundHalfAway(double value) {
     return static_cast<LONG>(value >= 0.0 ? value + 0.5 : value - 0.5);
 }

@@ -1,0 +1,39 @@
+// Images as a person sees them, and the files they are saved in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "VORKGrabberBase.h"
+
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;  // top row first, red-green-blue per pixel
+};
+
+// How a delivered image lies in its buffer.
+struct DeliveredLayout {
+    int width = 0;
+    int height = 0;
+    VORKColorMode mode = VORKColorModeRGB24;  // the pixel format delivered
+    int bytesPerPixel = 3;
+    bool topRowFirst = true;       // false: the bottom row comes first, as DirectShow delivers RGB
+    bool columnsMirrored = false;  // true: each row runs right to left
+};
+
+// Converts a delivered image of 8, 16, 24 or 32 bits per pixel; false when the
+// buffer is smaller than the layout says.
+bool ToViewable(const uint8_t* data, size_t size, const DeliveredLayout& layout, RgbImage& image);
+
+enum class ImageKind { Png, Bmp, Ppm };
+
+// The kind an output file name asks for by its extension.
+bool KindOfPath(const std::wstring& path, ImageKind& kind);
+
+std::vector<uint8_t> Encode(const RgbImage& image, ImageKind kind);
+
+// Writes a file whole or not at all: first under a temporary name beside it,
+// then renamed. An existing file is replaced only when `overwrite` is set.
+bool WriteWhole(const std::wstring& path, const std::vector<uint8_t>& bytes, bool overwrite, std::wstring* error);
