@@ -105,25 +105,23 @@ void CVORKDirectShowGrabber::ChannelDependentSetup(CVORKChannelParams& params) {
         ShowError(m_pCamCtrl->Set(CameraControl_Pan, 0, CameraControl_Flags_Manual));
         ShowError(m_pCamCtrl->Set(CameraControl_Tilt, 0, CameraControl_Flags_Manual));
     }
-    HRESULT hr = procAmpRange(VideoProcAmp_Gain);
-    if (SUCCEEDED(hr)) {
+    // Gain and brightness give the framework's A/D gain and offset their ranges.
+    auto adRange = [&](LONG property, float& low, float& high, VORKCamProperty& record, const wchar_t* missing) {
+        const HRESULT hr = procAmpRange(property);
+        if (FAILED(hr)) {
+            VORKWriteErrorLog(missing, hr, 2);
+            return;
+        }
         VORKCameraLock lock;
-        m_fGainMin = static_cast<float>(min);
-        m_fGainMax = static_cast<float>(max);
-        params.m_Gain.bAvailable = 1;
-    } else {
-        VORKWriteErrorLog(L"Property gain not supported by this video device!", hr, 2);
-    }
-    hr = procAmpRange(VideoProcAmp_Brightness);
-    if (SUCCEEDED(hr)) {
-        VORKCameraLock lock;
-        m_fOffsetMin = static_cast<float>(min);
-        m_fOffsetMax = static_cast<float>(max);
-        params.m_Brightness.bAvailable = 1;
-    } else {
-        VORKWriteErrorLog(L"Property brigthness not supported by this video device!", hr, 2);
-    }
-    hr = procAmpRange(VideoProcAmp_Contrast);
+        low = static_cast<float>(min);
+        high = static_cast<float>(max);
+        record.bAvailable = 1;
+    };
+    adRange(VideoProcAmp_Gain, m_fGainMin, m_fGainMax, params.m_Gain,
+            L"Property gain not supported by this video device!");
+    adRange(VideoProcAmp_Brightness, m_fOffsetMin, m_fOffsetMax, params.m_Brightness,
+            L"Property brigthness not supported by this video device!");
+    const HRESULT hr = procAmpRange(VideoProcAmp_Contrast);
     if (SUCCEEDED(hr)) {
         params.m_Contrast.bAvailable = 1;
         SetProcAmpParam(VideoProcAmp_Contrast, params.m_Contrast.nValue, VideoProcAmp_Flags_Manual);

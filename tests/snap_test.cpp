@@ -52,6 +52,14 @@ protected:
         log.Clear();
         return g;
     }
+    // A grabber whose camera starts and then never delivers a frame.
+    TestGrabber* OpenSilent(const wchar_t* name, vorksim::CameraId& camera) {
+        TestGrabber* g = Open(name, nullptr, &camera);
+        vorksim::CameraFaults faults;
+        faults.startStuck = true;
+        vorksim::SetFaults(camera, faults);
+        return g;
+    }
     void TearDown() override {
         for (auto& g : grabbers_) g->DeInitGrabber();
         grabbers_.clear();
@@ -125,12 +133,8 @@ TEST_F(SnapTest, ASecondArmingOfContinuousAcquisitionDoesNothing) {
 }
 
 TEST_F(SnapTest, AContinuousWaitWithoutFramesTimesOutAndReconnects) {
-    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
     vorksim::CameraId cam;
-    TestGrabber* g = Open(L"G", &d, &cam);
-    vorksim::CameraFaults faults;
-    faults.startStuck = true;
-    vorksim::SetFaults(cam, faults);
+    TestGrabber* g = OpenSilent(L"G", cam);
     ASSERT_EQ(g->SnapAsyncToRing(), 0);
     EXPECT_EQ(g->WaitForSnap(true, 50), nullptr);
     EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Timeout or error waiting for g_CB.m_hNewFrameEvent "
@@ -139,15 +143,11 @@ TEST_F(SnapTest, AContinuousWaitWithoutFramesTimesOutAndReconnects) {
     EXPECT_TRUE(g->IsConnected());
     EXPECT_TRUE(g->IsGraphStopped());
     EXPECT_FALSE(g->IsContSnapRunning());
-    vorksim::SetFaults(cam, {});
 }
 
 TEST_F(SnapTest, TheAbortEventEndsAContinuousWait) {
     vorksim::CameraId cam;
-    TestGrabber* g = Open(L"G", nullptr, &cam);
-    vorksim::CameraFaults faults;
-    faults.startStuck = true;
-    vorksim::SetFaults(cam, faults);
+    TestGrabber* g = OpenSilent(L"G", cam);
     ASSERT_EQ(g->SnapAsyncToRing(), 0);
     g->StopGrabThread(false);
     EXPECT_EQ(g->WaitForSnap(true, 5000), nullptr);
@@ -155,15 +155,11 @@ TEST_F(SnapTest, TheAbortEventEndsAContinuousWait) {
     EXPECT_TRUE(g->IsContSnapRunning());  // the graph is left as it is
     g->StopSnap();                        // aborting: no last frame is waited for
     EXPECT_FALSE(g->IsContSnapRunning());
-    vorksim::SetFaults(cam, {});
 }
 
 TEST_F(SnapTest, AnAcquisitionErrorEndsASingleSnap) {
     vorksim::CameraId cam;
-    TestGrabber* g = Open(L"G", nullptr, &cam);
-    vorksim::CameraFaults faults;
-    faults.startStuck = true;
-    vorksim::SetFaults(cam, faults);
+    TestGrabber* g = OpenSilent(L"G", cam);
     ASSERT_EQ(g->SnapAsyncToAddBuffer(), 0);
     vorksim::AbortStream(cam, E_FAIL);
     EXPECT_EQ(g->WaitForSnap(false, 5000), nullptr);
@@ -172,21 +168,16 @@ TEST_F(SnapTest, AnAcquisitionErrorEndsASingleSnap) {
                         L"-2147467259, 0 grabber G\n",
                         0));
     EXPECT_TRUE(g->IsGraphStopped());
-    vorksim::SetFaults(cam, {});
 }
 
 TEST_F(SnapTest, AnEventPathTimeOutStopsTheGraph) {
     vorksim::CameraId cam;
-    TestGrabber* g = Open(L"G", nullptr, &cam);
-    vorksim::CameraFaults faults;
-    faults.startStuck = true;
-    vorksim::SetFaults(cam, faults);
+    TestGrabber* g = OpenSilent(L"G", cam);
     ASSERT_EQ(g->SnapAsyncToAddBuffer(), 0);
     EXPECT_EQ(g->WaitForSnap(false, 20), nullptr);
     EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Timeout, Grabber G", -1));
     EXPECT_TRUE(HasLine(L"DirectShow Snap error grabber G", 0));  // no event came: GetEventHandle's status
     EXPECT_TRUE(g->IsGraphStopped());
-    vorksim::SetFaults(cam, {});
 }
 
 TEST_F(SnapTest, ASizeMismatchIsRepeatedExactlyOnce) {

@@ -1,5 +1,7 @@
 #include "VORKCameraConfig.h"
 
+#include "vork/utf8.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -43,34 +45,11 @@ std::wstring DefaultLogFile(const std::wstring& ini) {
     return ini.substr(0, dot) + L".log";
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    std::string utf8;
-    for (wchar_t wc : text) {
-        auto c = static_cast<uint32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wc));
-        if (c < 0x80) {
-            utf8 += static_cast<char>(c);
-        } else if (c < 0x800) {
-            utf8 += static_cast<char>(0xC0 | (c >> 6));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            utf8 += static_cast<char>(0xE0 | (c >> 12));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            utf8 += static_cast<char>(0xF0 | (c >> 18));
-            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            utf8 += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return utf8;
-}
-
 void AppendToFile(const std::wstring& path, const std::wstring& line) {
     if (path.empty()) return;
     std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::app);
     if (!out) return;
-    std::string utf8 = ToUtf8(line);
+    std::string utf8 = vork::Utf8(line);
     out.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
 }
 

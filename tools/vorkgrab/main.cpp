@@ -14,6 +14,7 @@
 #include "ImageFile.h"
 #include "VORKDirectShowGrabber.h"
 #include "vork/host.h"
+#include "vork/utf8.h"
 
 namespace {
 
@@ -53,36 +54,9 @@ const char kUsage[] =
     "  --verbose                 show the error log and error events as they happen\n"
     "  --help                    this text\n";
 
-std::string Utf8(const std::wstring& text) {
-    std::string out;
-    for (wchar_t wc : text) {
-        auto c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | ((c >> 12) & 0x0F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
+using vork::Utf8;
 
-std::wstring Wide(const std::string& text) {
-    std::wstring out;
-    for (size_t i = 0; i < text.size();) {
-        auto b = static_cast<unsigned char>(text[i]);
-        int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
-        uint32_t c = extra == 0 ? b : b & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < text.size(); ++k) c = (c << 6) | (text[i + k] & 0x3F);
-        out += static_cast<wchar_t>(c);
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return out;
-}
+std::wstring Wide(const std::string& text) { return vork::FromUtf8(text); }
 
 struct UsageError {
     std::string message;

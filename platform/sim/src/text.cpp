@@ -1,77 +1,10 @@
 #include "vorksim/text.h"
 
+#include "vork/utf8.h"
+
 namespace vorksim {
 
-std::string ToUtf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t wc : text) {
-        auto c = static_cast<uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        auto b = static_cast<unsigned char>(text[i]);
-        uint32_t c = 0;
-        size_t extra = 0;
-        if (b < 0x80) {
-            c = b;
-        } else if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F;
-            extra = 1;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F;
-            extra = 2;
-        } else if ((b & 0xF8) == 0xF0) {
-            c = b & 0x07;
-            extra = 3;
-        } else {
-            out += L'\xFFFD';
-            ++i;
-            continue;
-        }
-        if (i + extra >= text.size()) {
-            out += L'\xFFFD';
-            break;
-        }
-        bool valid = true;
-        for (size_t k = 1; k <= extra; ++k) {
-            auto cb = static_cast<unsigned char>(text[i + k]);
-            if ((cb & 0xC0) != 0x80) {
-                valid = false;
-                break;
-            }
-            c = (c << 6) | (cb & 0x3F);
-        }
-        if (!valid) {
-            out += L'\xFFFD';
-            ++i;
-            continue;
-        }
-        out += static_cast<wchar_t>(c);
-        i += extra + 1;
-    }
-    return out;
-}
+std::string ToUtf8(const std::wstring& text) { return vork::Utf8(text); }
+std::wstring FromUtf8(const std::string& text) { return vork::FromUtf8(text); }
 
 }  // namespace vorksim
