@@ -367,7 +367,7 @@ int Format(CVORKDirectShowGrabber& g, const Options& o) {
 
 std::wstring FileName(const std::wstring& pattern, long index) {
     wchar_t name[4096];
-    std::swprintf(name, 4096, pattern.c_str(), index);
+    std::swprintf(name, 4096, pattern.c_str(), static_cast<int>(index));  // the pattern holds %d
     name[4095] = 0;
     return name;
 }
