@@ -182,15 +182,21 @@ __attribute__((target("ssse3"))) void ReverseRowSsse3<3>(BYTE* row, size_t width
 
 // ---- AVX2: 32 bytes at a time for pixel sizes that divide a lane ------------------
 
+// 32 bytes with their 16-byte halves exchanged as they are loaded, so that only
+// an in-lane shuffle remains to reverse them.
+__attribute__((target("avx2"), always_inline)) inline __m256i LoadHalvesSwapped(const BYTE* p) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), 1);
+}
+
 template <int BPP>
-__attribute__((target("avx2"), always_inline)) inline __m256i Reverse32(__m256i x) {
+__attribute__((target("avx2"), always_inline)) inline __m256i LoadReversed32(const BYTE* p) {
     if constexpr (BPP == 4) {
-        return _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+        return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                                           _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
     } else {
-        // Reverse the pixels within each 16-byte lane, then exchange the lanes.
         const __m128i lane = _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks[BPP].mask[0][BPP - 1]));
-        const __m256i mask = _mm256_broadcastsi128_si256(lane);
-        return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(x, mask), 0x4E);
+        return _mm256_shuffle_epi8(LoadHalvesSwapped(p), _mm256_broadcastsi128_si256(lane));
     }
 }
 
@@ -199,10 +205,10 @@ __attribute__((target("avx2"))) void ReverseRowAvx2(BYTE* row, size_t width) {
     BYTE* left = row;
     BYTE* right = row + width * BPP;
     while (right - left >= 64) {
-        const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left));
-        const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(right - 32));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(left), Reverse32<BPP>(r));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(right - 32), Reverse32<BPP>(l));
+        const __m256i l = LoadReversed32<BPP>(left);
+        const __m256i r = LoadReversed32<BPP>(right - 32);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(left), r);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(right - 32), l);
         left += 32;
         right -= 32;
     }

@@ -39,9 +39,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // The median of the repetitions, which a busy neighbour disturbs least.
         for (const auto& r : runs) {
+            if (r.run_type != Run::RT_Aggregate || r.aggregate_name != "median") continue;
             auto it = r.counters.find("bytes_per_second");
-            if (it != r.counters.end()) rates_[r.benchmark_name()] = it->second;
+            if (it != r.counters.end()) rates_[r.run_name.str()] = it->second;
         }
     }
     void Finalize() override {
@@ -80,7 +82,13 @@ int main(int argc, char** argv) {
             });
         }
     }
-    benchmark::Initialize(&argc, argv);
+    // Five repetitions each unless the command line says otherwise.
+    std::vector<char*> args(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=5";
+    std::string aggregates = "--benchmark_report_aggregates_only=true";
+    args.insert(args.begin() + 1, {repetitions.data(), aggregates.data()});
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
