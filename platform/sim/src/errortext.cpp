@@ -21,6 +21,7 @@ const ErrorText kTexts[] = {
     {E_OUTOFMEMORY, L"Not enough storage is available to complete this operation."},
     {E_INVALIDARG, L"The parameter is incorrect."},
     {E_PROP_ID_UNSUPPORTED, L"Element not found."},
+    {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"The system cannot find the file specified."},
     {CO_E_NOTINITIALIZED, L"CoInitialize has not been called."},
     {REGDB_E_CLASSNOTREG, L"Class not registered"},
     {VFW_E_INVALIDMEDIATYPE, L"An invalid media type was specified."},
