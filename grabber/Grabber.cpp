@@ -64,9 +64,9 @@ CVORKDirectShowGrabber::CVORKDirectShowGrabber(const wchar_t* name, int number, 
     if (initNow) InitGrabber(true);
 }
 
-// A copy shares the hidden window, the video window and the ring with its source,
-// as plain pointers, but owns a deep copy of the media type record, so that each
-// destructor frees only its own.
+// A copy shares the hidden window and the ring with its source, as plain
+// pointers, and the video window with a reference of its own; it owns a deep
+// copy of the media type record, so that each destructor frees only its own.
 CVORKDirectShowGrabber::CVORKDirectShowGrabber(const CVORKDirectShowGrabber& other)
     : CVORKGrabberBase(other),
       m_nActColorMode(other.m_nActColorMode),
@@ -114,6 +114,7 @@ CVORKDirectShowGrabber::CVORKDirectShowGrabber(const CVORKDirectShowGrabber& oth
     VORKCopy(m_szDefaultFriendlyName, other.m_szDefaultFriendlyName);
     VORKCopy(m_szFriendlyNamePart, other.m_szFriendlyNamePart);
     VORKCopy(m_szDevicePath, other.m_szDevicePath);
+    if (m_pVideoWindow) m_pVideoWindow->AddRef();
 }
 
 CVORKDirectShowGrabber& CVORKDirectShowGrabber::operator=(const CVORKDirectShowGrabber& other) {
@@ -149,6 +150,8 @@ CVORKDirectShowGrabber& CVORKDirectShowGrabber::operator=(const CVORKDirectShowG
     VORKCopy(m_szFriendlyNamePart, other.m_szFriendlyNamePart);
     VORKCopy(m_szDevicePath, other.m_szDevicePath);
     m_ActCamInfo = other.m_ActCamInfo;
+    if (other.m_pVideoWindow) other.m_pVideoWindow->AddRef();
+    if (m_pVideoWindow) m_pVideoWindow->Release();
     m_pVideoWindow = other.m_pVideoWindow;
     m_hMediaEventWnd = other.m_hMediaEventWnd;
     m_pMediaEvent = other.m_pMediaEvent;
@@ -171,8 +174,16 @@ CVORKDirectShowGrabber& CVORKDirectShowGrabber::operator=(const CVORKDirectShowG
 
 CVORKDirectShowGrabber::~CVORKDirectShowGrabber() {
     // A grabber destroyed with its board still open must not stay in the list,
-    // where the walks of other grabbers would find a dangling pointer.
+    // where the walks of other grabbers would find a dangling pointer, nor in its
+    // window, whose media events then take the default path. (The window itself
+    // can only be destroyed by the thread that owns it.)
     VORKRemoveGrabber(this);
+    if (m_hMediaEventWnd &&
+        GetWindowLongPtrW(m_hMediaEventWnd, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this))
+        SetWindowLongPtrW(m_hMediaEventWnd, GWLP_USERDATA, 0);
+    // The video window's reference would otherwise keep the whole graph alive.
+    if (m_pVideoWindow) m_pVideoWindow->Release();
+    m_pVideoWindow = nullptr;
     VORKDeleteMediaType(m_pMediaType);
     m_pDevEnum.Release();
     m_pCamCtrl.Release();

@@ -81,6 +81,22 @@ TEST_F(GraphBuildTest, EachInitBoardAppendsAndEachCloseBoardRemovesOneEntry) {
     EXPECT_TRUE(g_Grabbers.empty());
 }
 
+TEST_F(GraphBuildTest, AGrabberDestroyedWithItsBoardOpenLeavesNoDanglingPointer) {
+    AddCamera(L"Cam");
+    HWND window = nullptr;
+    {
+        TestGrabber g;
+        ASSERT_TRUE(g.InitBoard());
+        window = g.m_hMediaEventWnd;
+        vorksim::AbortStream(vorksim::Cameras()[0], E_FAIL);
+    }
+    EXPECT_TRUE(g_Grabbers.empty());
+    EXPECT_EQ(GetWindowLongPtrW(window, GWLP_USERDATA), 0);
+    vorktest::PumpPending();  // the queued media event meets no grabber
+    EXPECT_EQ(events.Codes(), std::vector<int>{10});  // only the fallback's, from InitBoard
+    DestroyWindow(window);  // this thread owns it
+}
+
 TEST_F(GraphBuildTest, CloseBoardWithoutInitBoardChangesNothing) {
     TestGrabber g;
     g.CloseBoard();
