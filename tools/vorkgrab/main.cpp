@@ -392,7 +392,7 @@ void CheckPattern(const std::wstring& pattern) {
 
 class Snapper {
 public:
-    Snapper(CVORKDirectShowGrabber& g, const Options& o) : g_(g), o_(o) {
+    Snapper(CVORKDirectShowGrabber& g, const Options& o) : o_(o) {
         CheckPattern(o.out);
         ImageKind kind;
         KindOfPath(o.out, kind);
@@ -432,7 +432,6 @@ public:
     long saved() const { return saved_; }
 
 private:
-    CVORKDirectShowGrabber& g_;
     const Options& o_;
     ImageKind kind_ = ImageKind::Png;
     DeliveredLayout layout_;
@@ -455,7 +454,6 @@ int Snap(CVORKDirectShowGrabber& g, const Options& o) {
     };
     if (o.continuous) {
         if (!g.StartGrabThread()) throw Failure{"continuous acquisition did not start"};
-        CVORKGrabberBuffersRing* ring = g.GetRing();
         while (!done(frames) && g_reports.deviceLost == 0) {
             PumpMessages();
             // Short waits, so that media events are handled on this thread.
@@ -470,7 +468,6 @@ int Snap(CVORKDirectShowGrabber& g, const Options& o) {
                 g.ReleaseBufferInRing(image);
             }
             if (progress && frames % 10 == 0) report(false);
-            (void)ring;
         }
         g.StopGrabThread(true);
         errors = g.GetGrabThreadErrors();
