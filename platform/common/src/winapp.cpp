@@ -18,7 +18,7 @@ int CWinApp::ExitInstance() { return 0; }
 
 HINSTANCE AfxGetInstanceHandle() { return g_moduleInstance; }
 
-extern "C" VORK_EXPORT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+extern "C" VORK_ENTRY_POINT BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         g_moduleInstance = instance;
