@@ -124,23 +124,26 @@ __attribute__((target("ssse3"))) void ReverseRowSsse3(BYTE* row, size_t width) {
     ReverseRowPixels<BPP>(left, static_cast<size_t>(right - left) / BPP);
 }
 
-// Three-byte pixels: reversing a block of 16 pixels is reversing its 48 bytes and
-// then restoring the channel order within each pixel. Both together are one
-// shuffle per register, except for the two pixels that straddle registers,
-// whose outer bytes are exchanged afterwards.
+// Three-byte pixels: registers are loaded and stored at whole pixels, five to a
+// register (15 bytes), so that reversing a block of 15 pixels is one shuffle per
+// register. Each 16-byte store also writes one byte that belongs to the next
+// register's five pixels; the stores run in an order in which the next store
+// rewrites that byte, and the next blocks' stores rewrite the bytes past these.
 struct Pixel3Masks {
-    alignas(16) signed char mask[3][16];
+    // Left: pixels in lanes 0..14, taken from a register whose pixels are in lanes
+    // 1..15. Right: the reverse placement.
+    alignas(16) signed char left[16];
+    alignas(16) signed char right[16];
 };
 
 constexpr Pixel3Masks MakePixel3Masks() {
     Pixel3Masks m{};
-    for (int o = 0; o < 3; ++o) {
-        for (int p = 0; p < 16; ++p) {
-            const int k = 16 * o + p;
-            const int pixel = k / 3;
-            const int channel = k % 3;
-            const bool straddles = pixel == 5 || pixel == 10;
-            m.mask[o][p] = static_cast<signed char>(straddles ? 15 - p : 13 - p + 2 * channel);
+    m.left[15] = static_cast<signed char>(0x80);
+    m.right[0] = static_cast<signed char>(0x80);
+    for (int p = 0; p < 5; ++p) {
+        for (int c = 0; c < 3; ++c) {
+            m.left[3 * p + c] = static_cast<signed char>(1 + 3 * (4 - p) + c);
+            m.right[1 + 3 * p + c] = static_cast<signed char>(3 * (4 - p) + c);
         }
     }
     return m;
@@ -148,34 +151,61 @@ constexpr Pixel3Masks MakePixel3Masks() {
 
 constexpr Pixel3Masks kPixel3 = MakePixel3Masks();
 
+// The six registers of one pair of blocks: the left block's pixels in lanes
+// 0..14, the right block's (loaded one byte early) in lanes 1..15.
+struct Pixel3Blocks {
+    __m128i l[3];
+    __m128i r[3];
+};
+
+__attribute__((target("ssse3"), always_inline)) inline Pixel3Blocks LoadBlocks(const BYTE* left, const BYTE* r) {
+    auto load = [](const BYTE* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    return {{load(left), load(left + 15), load(left + 30)}, {load(r - 1), load(r + 14), load(r + 29)}};
+}
+
 template <>
 __attribute__((target("ssse3"))) void ReverseRowSsse3<3>(BYTE* row, size_t width) {
-    constexpr ptrdiff_t kBlock = 48;
-    const __m128i m0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.mask[0]));
-    const __m128i m1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.mask[1]));
-    const __m128i m2 = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.mask[2]));
+    constexpr ptrdiff_t kBlock = 45;  // 15 pixels
+    constexpr ptrdiff_t kMinimum = 2 * kBlock + 2;  // two blocks and the two bytes past them
+    const __m128i toLeft = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.left));
+    const __m128i toRight = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.right));
+    auto store = [](BYTE* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
     BYTE* left = row;
     BYTE* right = row + width * 3;
-    while (right - left >= 2 * kBlock) {
-        BYTE* r = right - kBlock;
-        const __m128i l0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left));
-        const __m128i l1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 16));
-        const __m128i l2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + 32));
-        const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r));
-        const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 16));
-        const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 32));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(left), _mm_shuffle_epi8(r2, m0));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(left + 16), _mm_shuffle_epi8(r1, m1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(left + 32), _mm_shuffle_epi8(r0, m2));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(r), _mm_shuffle_epi8(l2, m0));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 16), _mm_shuffle_epi8(l1, m1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 32), _mm_shuffle_epi8(l0, m2));
-        for (BYTE* b : {left, r}) {
-            std::swap(b[15], b[17]);
-            std::swap(b[30], b[32]);
+    if (right - left >= kMinimum) {
+        Pixel3Blocks current = LoadBlocks(left, right - kBlock);
+        for (;;) {
+            BYTE* r = right - kBlock;
+            BYTE* nextLeft = left + kBlock;
+            BYTE* nextRight = r;
+            // The next blocks are loaded before this pair is stored, so no load
+            // waits for the overlapping stores; past the last pair, the two
+            // bytes the stores overwrite are kept instead.
+            const bool more = nextRight - nextLeft >= kMinimum;
+            Pixel3Blocks next{};
+            BYTE pastLeft = 0;
+            BYTE pastRight = 0;
+            if (more) {
+                next = LoadBlocks(nextLeft, nextRight - kBlock);
+            } else {
+                pastLeft = nextLeft[0];
+                pastRight = nextRight[-1];
+            }
+            store(left, _mm_shuffle_epi8(current.r[2], toLeft));
+            store(left + 15, _mm_shuffle_epi8(current.r[1], toLeft));
+            store(left + 30, _mm_shuffle_epi8(current.r[0], toLeft));
+            store(r + 29, _mm_shuffle_epi8(current.l[0], toRight));
+            store(r + 14, _mm_shuffle_epi8(current.l[1], toRight));
+            store(r - 1, _mm_shuffle_epi8(current.l[2], toRight));
+            left = nextLeft;
+            right = nextRight;
+            if (!more) {
+                left[0] = pastLeft;
+                right[-1] = pastRight;
+                break;
+            }
+            current = next;
         }
-        left += kBlock;
-        right -= kBlock;
     }
     ReverseRowPixels<3>(left, static_cast<size_t>(right - left) / 3);
 }
@@ -204,6 +234,18 @@ template <int BPP>
 __attribute__((target("avx2"))) void ReverseRowAvx2(BYTE* row, size_t width) {
     BYTE* left = row;
     BYTE* right = row + width * BPP;
+    while (right - left >= 128) {  // two registers from each end at a time
+        const __m256i l0 = LoadReversed32<BPP>(left);
+        const __m256i l1 = LoadReversed32<BPP>(left + 32);
+        const __m256i r0 = LoadReversed32<BPP>(right - 32);
+        const __m256i r1 = LoadReversed32<BPP>(right - 64);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(left), r0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(left + 32), r1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(right - 32), l0);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(right - 64), l1);
+        left += 64;
+        right -= 64;
+    }
     while (right - left >= 64) {
         const __m256i l = LoadReversed32<BPP>(left);
         const __m256i r = LoadReversed32<BPP>(right - 32);
