@@ -158,9 +158,18 @@ struct Pixel3Blocks {
     __m128i r[3];
 };
 
+// Plain helpers rather than lambdas: a lambda does not take its enclosing
+// function's instruction set, which the 32-bit build does not assume.
+__attribute__((target("ssse3"), always_inline)) inline __m128i Load16(const BYTE* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+__attribute__((target("ssse3"), always_inline)) inline void Store16(BYTE* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
 __attribute__((target("ssse3"), always_inline)) inline Pixel3Blocks LoadBlocks(const BYTE* left, const BYTE* r) {
-    auto load = [](const BYTE* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    return {{load(left), load(left + 15), load(left + 30)}, {load(r - 1), load(r + 14), load(r + 29)}};
+    return {{Load16(left), Load16(left + 15), Load16(left + 30)}, {Load16(r - 1), Load16(r + 14), Load16(r + 29)}};
 }
 
 template <>
@@ -169,7 +178,6 @@ __attribute__((target("ssse3"))) void ReverseRowSsse3<3>(BYTE* row, size_t width
     constexpr ptrdiff_t kMinimum = 2 * kBlock + 2;  // two blocks and the two bytes past them
     const __m128i toLeft = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.left));
     const __m128i toRight = _mm_load_si128(reinterpret_cast<const __m128i*>(kPixel3.right));
-    auto store = [](BYTE* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
     BYTE* left = row;
     BYTE* right = row + width * 3;
     if (right - left >= kMinimum) {
@@ -191,12 +199,12 @@ __attribute__((target("ssse3"))) void ReverseRowSsse3<3>(BYTE* row, size_t width
                 pastLeft = nextLeft[0];
                 pastRight = nextRight[-1];
             }
-            store(left, _mm_shuffle_epi8(current.r[2], toLeft));
-            store(left + 15, _mm_shuffle_epi8(current.r[1], toLeft));
-            store(left + 30, _mm_shuffle_epi8(current.r[0], toLeft));
-            store(r + 29, _mm_shuffle_epi8(current.l[0], toRight));
-            store(r + 14, _mm_shuffle_epi8(current.l[1], toRight));
-            store(r - 1, _mm_shuffle_epi8(current.l[2], toRight));
+            Store16(left, _mm_shuffle_epi8(current.r[2], toLeft));
+            Store16(left + 15, _mm_shuffle_epi8(current.r[1], toLeft));
+            Store16(left + 30, _mm_shuffle_epi8(current.r[0], toLeft));
+            Store16(r + 29, _mm_shuffle_epi8(current.l[0], toRight));
+            Store16(r + 14, _mm_shuffle_epi8(current.l[1], toRight));
+            Store16(r - 1, _mm_shuffle_epi8(current.l[2], toRight));
             left = nextLeft;
             right = nextRight;
             if (!more) {
