@@ -42,8 +42,7 @@ void CVORKDirectShowGrabber::UpdateImgBufferSizes(int /*channel*/) {
         Stop();
         return;
     }
-    bool complete = false;
-    WaitForEndOfStream(reinterpret_cast<HANDLE>(eventHandle), L"UpdateImgBufferSizes", kTestFramePasses, complete);
+    WaitForTestFrame(reinterpret_cast<HANDLE>(eventHandle));
     Stop();
 
     if (ShowError(m_pSampleGrabber->GetCurrentBuffer(&m_lImgBufSize, nullptr))) {
@@ -63,39 +62,36 @@ void CVORKDirectShowGrabber::UpdateImgBufferSizes(int /*channel*/) {
     m_lOldBufSize = newSize;
 }
 
-// Waits in passes of 10 ms for the end of the stream, draining the graph's events;
-// an error event or the last pass ends the wait as well. Returns the status of
-// the last event fetch.
-LONG CVORKDirectShowGrabber::WaitForEndOfStream(HANDLE events, const wchar_t* caller, int passes, bool& complete) {
-    complete = false;
-    HRESULT last = S_OK;
+// Waits in passes of 10 ms for the end of the test frame's stream, draining the
+// graph's events; an error event or the last pass ends the wait as well.
+void CVORKDirectShowGrabber::WaitForTestFrame(HANDLE events) {
     for (int pass = 1;; ++pass) {
+        bool complete = false;
         bool failed = false;
         if (WaitForSingleObject(events, kPassMs) == WAIT_OBJECT_0) {
             LONG code = 0;
             LONG_PTR param1 = 0;
             LONG_PTR param2 = 0;
-            while (SUCCEEDED(last = m_pMediaEvent->GetEvent(&code, &param1, &param2, 0))) {
+            while (SUCCEEDED(m_pMediaEvent->GetEvent(&code, &param1, &param2, 0))) {
                 failed = ShowError(static_cast<HRESULT>(param1)) || ShowError(static_cast<HRESULT>(param2)) ||
                          code == EC_ERRORABORT;
                 if (failed) {
                     wchar_t text[256];
                     VORKFormat(text, 256,
-                               L"CVORKDirectShowGrabber::%ls: Acquisition error! Event code: %#04x\n Params: %d, %d\n",
-                               caller, static_cast<unsigned>(code), static_cast<int>(param1), static_cast<int>(param2));
+                               L"CVORKDirectShowGrabber::UpdateImgBufferSizes: Acquisition error! Event code: %#04x\n "
+                               L"Params: %d, %d\n",
+                               static_cast<unsigned>(code), static_cast<int>(param1), static_cast<int>(param2));
                     VORKWriteErrorLog(text, 0, 2);
                 }
                 m_pMediaEvent->FreeEventParams(code, param1, param2);
-                complete = code == EC_COMPLETE;
+                complete = code == EC_COMPLETE;  // the last event drained decides
                 if (failed) break;
             }
         }
-        if (complete || failed) return last;
-        if (pass >= passes) {
-            wchar_t text[256];
-            VORKFormat(text, 256, L"CVORKDirectShowGrabber::%ls: Timeout waiting for event!", caller);
-            VORKWriteErrorLog(text, 0, 2);
-            return last;
+        if (complete || failed) return;
+        if (pass >= kTestFramePasses) {
+            VORKWriteErrorLog(L"CVORKDirectShowGrabber::UpdateImgBufferSizes: Timeout waiting for event!", 0, 2);
+            return;
         }
     }
 }

@@ -191,7 +191,8 @@ private:
     bool SelectCaptureDevice(const wchar_t* grabberName, const wchar_t* iniFile);
     void CreateMediaEventWindow(const wchar_t* grabberName);
     BYTE* Snap(bool toRing, int timeoutMs);
-    LONG WaitForEndOfStream(HANDLE events, const wchar_t* caller, int passes, bool& complete);
+    void WaitForTestFrame(HANDLE events);
+    int ConnectedSource(const wchar_t* operation);
 
     LRESULT VideoWndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMediaEvent();

@@ -142,16 +142,26 @@ int CVORKDirectShowGrabber::ReadGrabRect(int& x, int& y, int& /*width*/, int& /*
     return 0;
 }
 
-int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
+// The frame rate operations need the source's pin and a connected graph, which
+// they connect if it is not; 14 and a line naming the operation otherwise.
+int CVORKDirectShowGrabber::ConnectedSource(const wchar_t* operation) {
+    wchar_t text[256];
     if (!m_pSourceOutPin) {
-        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteFramerate: No valid source pin object!", 14, 2);
+        VORKFormat(text, 256, L"CVORKDirectShowGrabber::%ls: No valid source pin object!", operation);
+        VORKWriteErrorLog(text, 14, 2);
         return 14;
     }
     if (!IsConnected()) ConnectGraph();
     if (!IsConnected()) {
-        VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteFramerate: Graph is not connected!", 14, 2);
+        VORKFormat(text, 256, L"CVORKDirectShowGrabber::%ls: Graph is not connected!", operation);
+        VORKWriteErrorLog(text, 14, 2);
         return 14;
     }
+    return 0;
+}
+
+int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
+    if (const int status = ConnectedSource(L"WriteFramerate"); status != 0) return status;
     // A rate whose frame time is not a positive count of 100 ns units has no
     // format to ask for.
     const double frameTime = kUnitsPerSecond / framesPerSecond;
@@ -188,15 +198,7 @@ int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
 }
 
 int CVORKDirectShowGrabber::ReadFramerate(double& framesPerSecond) {
-    if (!m_pSourceOutPin) {
-        VORKWriteErrorLog(L"CVORKDirectShowGrabber::ReadFramerate: No valid source pin object!", 14, 2);
-        return 14;
-    }
-    if (!IsConnected()) ConnectGraph();
-    if (!IsConnected()) {
-        VORKWriteErrorLog(L"CVORKDirectShowGrabber::ReadFramerate: Graph is not connected!", 14, 2);
-        return 14;
-    }
+    if (const int status = ConnectedSource(L"ReadFramerate"); status != 0) return status;
     CComPtr<IAMStreamConfig> config;
     if (ShowError(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) return 14;
     VORKTaskMediaType format;
