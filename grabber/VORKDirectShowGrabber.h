@@ -24,6 +24,29 @@
 
 enum VORKDSGraphState { VORKDSGraphStopped = 0, VORKDSGraphRunning = 1, VORKDSGraphStarting = 2 };
 
+// The layout of the frames a host receives, and what the camera sends before any
+// filter the graph put between it and the sample grabber.
+struct VORKDSFrameFormat {
+    GUID subtype;      // what lands in the image buffers: MEDIASUBTYPE_RGB24, ...
+    LONG width;
+    LONG height;       // as in a bitmap header: positive rows run bottom up, negative top down
+    WORD bitCount;
+    LONG stride;       // bytes per row: DIB rows are padded to a multiple of 4 bytes
+    LONG frameBytes;   // bytes of one frame in the image buffers, as last measured (0: not yet)
+    GUID sourceSubtype;  // the camera's own format on its output pin
+    LONG sourceWidth;
+    LONG sourceHeight;
+    double sourceFramesPerSecond;  // 0 when the format names no rate
+};
+
+// One format the camera offers on its output pin.
+struct VORKDSOfferedFormat {
+    GUID subtype;
+    LONG width;
+    LONG height;
+    double framesPerSecond;  // the highest rate of the format; 0 when it names none
+};
+
 // Walks over g_Grabbers, so that at most one graph of the module runs at a time:
 // all grabbers share one sample callback.
 bool AreAllGraphsStopped();
@@ -57,6 +80,14 @@ public:
     // ---- Frame rate in frames per second ----------------------------------------
     int WriteFramerate(double framesPerSecond);
     int ReadFramerate(double& framesPerSecond);
+
+    // ---- What is delivered and what is offered -------------------------------------
+    // The connected formats; 2 without a sample grabber, 14 when the graph is not
+    // connected. Neither connects nor stops a graph.
+    int ReadFrameFormat(VORKDSFrameFormat& format);
+    // Up to `count` of the formats the camera offers into `formats` (null to count
+    // only); `count` comes back as the number offered. 14 without a stream configuration.
+    int ReadOfferedFormats(VORKDSOfferedFormat* formats, int& count);
 
     // ---- Cameras --------------------------------------------------------------------
     VORKCamInfo* GetCamInfos(int& count) override;
@@ -193,6 +224,7 @@ private:
     BYTE* Snap(bool toRing, int timeoutMs);
     void WaitForTestFrame(HANDLE events);
     int ConnectedSource(const wchar_t* operation);
+    void ReadSourceFormat(VORKDSFrameFormat& format);
 
     LRESULT VideoWndProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMediaEvent();

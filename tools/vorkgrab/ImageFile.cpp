@@ -1,9 +1,8 @@
 #include "ImageFile.h"
 
+#include <algorithm>
 #include <array>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <cwctype>
 
 namespace {
 
@@ -14,6 +13,12 @@ void PixelToRgb(const uint8_t* p, VORKColorMode mode, uint8_t* out) {
     switch (mode) {
     case VORKColorModeRGB8:  // the simulated and most real 8-bit formats are grey
         out[0] = out[1] = out[2] = p[0];
+        break;
+    case VORKColorModeRGB24:
+    case VORKColorModeRGB32:  // blue, green, red (and an unused byte)
+        out[0] = p[2];
+        out[1] = p[1];
+        out[2] = p[0];
         break;
     case VORKColorModeRGB555: {
         const unsigned v = p[0] | (p[1] << 8);
@@ -29,10 +34,19 @@ void PixelToRgb(const uint8_t* p, VORKColorMode mode, uint8_t* out) {
         out[2] = Expand5(v & 31);
         break;
     }
-    default:  // RGB24 and RGB32: blue, green, red (and an unused byte)
-        out[0] = p[2];
-        out[1] = p[1];
-        out[2] = p[0];
+    default:
+        out[0] = out[1] = out[2] = 0;
+    }
+}
+
+int BytesPerPixelOf(VORKColorMode mode) {
+    switch (mode) {
+    case VORKColorModeRGB8: return 1;
+    case VORKColorModeRGB555:
+    case VORKColorModeRGB565: return 2;
+    case VORKColorModeRGB24: return 3;
+    case VORKColorModeRGB32: return 4;
+    default: return 0;
     }
 }
 
@@ -147,27 +161,38 @@ std::vector<uint8_t> EncodePpm(const RgbImage& image) {
 
 }  // namespace
 
+size_t DibStride(int width, int bytesPerPixel) {
+    return (static_cast<size_t>(width) * static_cast<size_t>(bytesPerPixel) + 3) & ~static_cast<size_t>(3);
+}
+
 bool ToViewable(const uint8_t* data, size_t size, const DeliveredLayout& layout, RgbImage& image) {
-    if (!data || layout.width <= 0 || layout.height <= 0 || layout.bytesPerPixel <= 0) return false;
+    if (!data || layout.width <= 0 || layout.height <= 0 || layout.width > kMaxImageSide ||
+        layout.height > kMaxImageSide || layout.bytesPerPixel != BytesPerPixelOf(layout.mode))
+        return false;
     const size_t row = static_cast<size_t>(layout.width) * static_cast<size_t>(layout.bytesPerPixel);
-    if (row * static_cast<size_t>(layout.height) > size) return false;
+    const size_t stride = layout.stride ? layout.stride : row;
+    if (stride < row) return false;
+    // The last row needs only its pixels, not its padding.
+    if (stride * static_cast<size_t>(layout.height - 1) + row > size) return false;
     image.width = layout.width;
     image.height = layout.height;
-    image.rgb.assign(static_cast<size_t>(layout.width) * layout.height * 3, 0);
+    image.rgb.assign(static_cast<size_t>(layout.width) * static_cast<size_t>(layout.height) * 3, 0);
     for (int y = 0; y < layout.height; ++y) {
         const int sourceRow = layout.topRowFirst ? y : layout.height - 1 - y;
-        const uint8_t* src = data + row * static_cast<size_t>(sourceRow);
-        uint8_t* dst = image.rgb.data() + static_cast<size_t>(y) * layout.width * 3;
+        const uint8_t* src = data + stride * static_cast<size_t>(sourceRow);
+        uint8_t* dst = image.rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(layout.width) * 3;
         for (int x = 0; x < layout.width; ++x) {
             const int sourceColumn = layout.columnsMirrored ? layout.width - 1 - x : x;
-            PixelToRgb(src + static_cast<size_t>(sourceColumn) * layout.bytesPerPixel, layout.mode, dst + 3 * x);
+            PixelToRgb(src + static_cast<size_t>(sourceColumn) * static_cast<size_t>(layout.bytesPerPixel),
+                       layout.mode, dst + 3 * static_cast<size_t>(x));
         }
     }
     return true;
 }
 
 bool KindOfPath(const std::wstring& path, ImageKind& kind) {
-    std::wstring ext = std::filesystem::path(path).extension().wstring();
+    if (path.size() < 4) return false;
+    std::wstring ext = path.substr(path.size() - 4);
     for (auto& c : ext) c = static_cast<wchar_t>(towlower(c));
     if (ext == L".png") kind = ImageKind::Png;
     else if (ext == L".bmp") kind = ImageKind::Bmp;
@@ -182,33 +207,4 @@ std::vector<uint8_t> Encode(const RgbImage& image, ImageKind kind) {
     case ImageKind::Bmp: return EncodeBmp(image);
     default: return EncodePpm(image);
     }
-}
-
-bool WriteWhole(const std::wstring& path, const std::vector<uint8_t>& bytes, bool overwrite, std::wstring* error) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    std::error_code ec;
-    if (!overwrite && fs::exists(target, ec)) {
-        if (error) *error = path + L" exists (--force replaces it)";
-        return false;
-    }
-    fs::path temporary = target;
-    temporary += L".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            fs::remove(temporary, ec);
-            if (error) *error = path + L" cannot be written";
-            return false;
-        }
-    }
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        if (error) *error = path + L" cannot be written";
-        return false;
-    }
-    return true;
 }

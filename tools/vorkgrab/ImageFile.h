@@ -19,12 +19,16 @@ struct DeliveredLayout {
     int height = 0;
     VORKColorMode mode = VORKColorModeRGB24;  // the pixel format delivered
     int bytesPerPixel = 3;
+    size_t stride = 0;             // bytes from one row to the next; 0: width * bytesPerPixel
     bool topRowFirst = true;       // false: the bottom row comes first, as DirectShow delivers RGB
     bool columnsMirrored = false;  // true: each row runs right to left
 };
 
+// Bytes per row of a bitmap: rows are padded to a multiple of 4 bytes.
+size_t DibStride(int width, int bytesPerPixel);
+
 // Converts a delivered image of 8, 16, 24 or 32 bits per pixel; false when the
-// buffer is smaller than the layout says.
+// layout is not one or the buffer is smaller than it says.
 bool ToViewable(const uint8_t* data, size_t size, const DeliveredLayout& layout, RgbImage& image);
 
 enum class ImageKind { Png, Bmp, Ppm };
@@ -34,6 +38,5 @@ bool KindOfPath(const std::wstring& path, ImageKind& kind);
 
 std::vector<uint8_t> Encode(const RgbImage& image, ImageKind kind);
 
-// Writes a file whole or not at all: first under a temporary name beside it,
-// then renamed. An existing file is replaced only when `overwrite` is set.
-bool WriteWhole(const std::wstring& path, const std::vector<uint8_t>& bytes, bool overwrite, std::wstring* error);
+// Pictures larger than this many pixels a side are not made.
+constexpr int kMaxImageSide = 16384;

@@ -2,6 +2,7 @@
 // property bags, the camera description file, injected call faults and the
 // recorded property frames.
 #include <algorithm>
+#include <cwchar>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -184,6 +185,23 @@ bool ParseSubtype(const std::wstring& name, GUID& subtype) {
     return false;
 }
 
+// A plain decimal number: digits with at most one point; no sign, exponent,
+// hex, inf or nan.
+bool ParsePlainNumber(const std::wstring& text, double max, double& value) {
+    size_t digits = 0, points = 0;
+    for (wchar_t c : text) {
+        if (c >= L'0' && c <= L'9') ++digits;
+        else if (c == L'.') ++points;
+        else return false;
+    }
+    if (digits == 0 || points > 1 || text.size() > 24) return false;
+    value = std::wcstod(text.c_str(), nullptr);
+    return value > 0 && value <= max;
+}
+
+constexpr double kMaxFps = 1000.0;
+constexpr LONG kMaxSide = 16384;
+
 // "640x480 RGB24 30, 1280x720 RGB32 15"
 bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
     std::wstringstream list(text);
@@ -195,24 +213,41 @@ bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
         std::wstring rest;
         if (words >> rest) return false;
         VideoFormat f;
-        size_t x = size.find(L'x');
+        const size_t x = size.find(L'x');
         if (x == std::wstring::npos) return false;
-        try {
-            size_t used = 0;
-            f.width = std::stol(size.substr(0, x), &used);
-            if (used != x) return false;
-            f.height = std::stol(size.substr(x + 1), &used);
-            if (used != size.size() - x - 1) return false;
-            f.fps = std::stod(fps, &used);
-            if (used != fps.size()) return false;
-        } catch (...) {
+        double width = 0, height = 0;
+        if (!ParsePlainNumber(size.substr(0, x), kMaxSide, width) || !ParsePlainNumber(size.substr(x + 1), kMaxSide, height) ||
+            size.find(L'.') != std::wstring::npos)
             return false;
-        }
-        if (f.width <= 0 || f.height <= 0 || f.width > 16384 || f.height > 16384 || !(f.fps > 0)) return false;
+        f.width = static_cast<LONG>(width);
+        f.height = static_cast<LONG>(height);
+        if (!ParsePlainNumber(fps, kMaxFps, f.fps)) return false;
         if (!ParseSubtype(subtype, f.subtype)) return false;
         formats.push_back(f);
     }
     return !formats.empty();
+}
+
+// A value from the file as an error message shows it: control characters
+// escaped, and cut short.
+std::wstring Shown(const std::wstring& value) {
+    constexpr size_t kLimit = 60;
+    std::wstring shown;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (i == kLimit) {
+            shown += L"...";
+            break;
+        }
+        const wchar_t c = value[i];
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+            wchar_t escaped[8];
+            std::swprintf(escaped, 8, L"\\x%02X", static_cast<unsigned>(c));
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 bool ParseFlag(const std::wstring& v, bool& out) {
@@ -373,7 +408,10 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
     if (!in) return fail(path + L": cannot be read");
     std::stringstream ss;
     ss << in.rdbuf();
-    std::wstring text = FromUtf8(ss.str());
+    std::string bytes = ss.str();
+    // Windows tools write a byte-order mark in front of UTF-8.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    std::wstring text = FromUtf8(bytes);
     std::vector<std::pair<std::wstring, CameraDescription>> cameras;
     std::wstringstream lines(text);
     std::wstring line;
@@ -383,7 +421,8 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
         line = Trim(line);
         if (line.empty() || line[0] == L';' || line[0] == L'#') continue;
         if (line[0] == L'[') {
-            if (line.back() != L']') return fail(path + L": line " + std::to_wstring(lineNo) + L": bad section header");
+            if (line.back() != L']')
+                return fail(path + L": line " + std::to_wstring(lineNo) + L": bad section header \"" + Shown(line) + L"\"");
             CameraDescription d = DefaultCameraDescription();
             d.friendlyName.reset();
             d.devicePath.reset();
@@ -396,7 +435,9 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
         std::wstring key = Trim(line.substr(0, eq));
         std::wstring value = Trim(line.substr(eq + 1));
         auto& [section, d] = cameras.back();
-        auto bad = [&] { return fail(path + L": [" + section + L"] " + key + L": bad value \"" + value + L"\""); };
+        auto bad = [&] {
+            return fail(path + L": [" + Shown(section) + L"] " + Shown(key) + L": bad value \"" + Shown(value) + L"\"");
+        };
         bool flag = false;
         if (key == L"FriendlyName") {
             d.friendlyName = value;
@@ -419,10 +460,10 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
             if (value != L"max" && value != L"format") return bad();
             d.unthrottled = value == L"max";
         } else {
-            return fail(path + L": [" + section + L"] " + key + L": unknown key");
+            return fail(path + L": [" + Shown(section) + L"] " + Shown(key) + L": unknown key");
         }
     }
-    if (cameras.empty()) return fail(path + L": describes no camera");
+    // A file without sections describes a machine with no camera attached.
     for (auto& [section, d] : cameras) {
         CameraId id = AddCamera(d);
         if (added) added->push_back(id);

@@ -1,6 +1,8 @@
 #include "vork/host.h"
 
 #include <io.h>
+
+#include <algorithm>
 #include <windows.h>
 
 namespace vork {
@@ -27,6 +29,143 @@ std::string NarrowPath(const std::wstring& path) {
     std::string out(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
     if (n > 1) WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, out.data(), n, nullptr, nullptr);
     return out;
+}
+
+}  // namespace vork
+
+// ---- Files and interrupts on Windows ----------------------------------------------
+
+#include <atomic>
+#include <random>
+
+namespace vork {
+namespace {
+
+constexpr int kSlots = 4;
+wchar_t g_slotPath[kSlots][MAX_PATH * 4];
+std::atomic<bool> g_slotUsed[kSlots];
+std::atomic<int> g_interrupts{0};
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    if (++g_interrupts < 2) return TRUE;
+    for (int i = 0; i < kSlots; ++i)
+        if (g_slotUsed[i].load()) DeleteFileW(g_slotPath[i]);
+    return FALSE;  // the default handler ends the process
+}
+
+bool Fail(std::wstring* error, std::wstring message) {
+    if (error) *error = std::move(message);
+    return false;
+}
+
+std::wstring RandomTag() {
+    static std::mt19937 random{std::random_device{}() ^ GetCurrentProcessId()};
+    static const wchar_t kChars[] = L"abcdefghijklmnopqrstuvwxyz0123456789";
+    std::wstring tag;
+    for (int i = 0; i < 8; ++i) tag += kChars[random() % (sizeof(kChars) / sizeof(kChars[0]) - 1)];
+    return tag;
+}
+
+// CREATE_NEW refuses an existing name, a link or junction in its place included.
+HANDLE CreateExclusive(const std::wstring& folderAndStem, const std::wstring& suffix, std::wstring& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folderAndStem + RandomTag() + suffix;
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(path); }
+
+std::wstring WidePath(const std::filesystem::path& path) { return path.wstring(); }
+
+std::wstring AbsolutePath(const std::wstring& path) {
+    if (path.empty()) return path;
+    DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return path;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+    if (n == 0 || n >= full.size()) return path;
+    full.resize(n);
+    return full;
+}
+
+PathKind KindOf(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::Other;
+    return PathKind::File;
+}
+
+bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes, bool replace, std::wstring* error) {
+    const PathKind kind = KindOf(path);
+    if (kind == PathKind::Folder) return Fail(error, path + L" is a folder");
+    if (kind == PathKind::Other) return Fail(error, path + L" is not a regular file");
+    if (kind != PathKind::Missing && !replace) return Fail(error, path + L" exists (--force replaces it)");
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    const std::wstring base = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    std::wstring temporary;
+    HANDLE file = CreateExclusive(folder + L"." + base + L".", L".part", temporary);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, path + L" cannot be written");
+    RemoveOnInterrupt(temporary);
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+        ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written > 0;
+        done += written;
+    }
+    ok = CloseHandle(file) && ok;
+    DWORD failure = 0;
+    if (ok && !MoveFileExW(temporary.c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        ok = false;
+        failure = GetLastError();
+    }
+    if (!ok) DeleteFileW(temporary.c_str());
+    ForgetOnInterrupt(temporary);
+    if (!ok && (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS))
+        return Fail(error, path + L" exists (--force replaces it)");
+    if (!ok) return Fail(error, path + L" cannot be written");
+    return true;
+}
+
+bool CreateTemporaryFile(const std::wstring& stem, const std::wstring& suffix, std::wstring* path,
+                         std::wstring* error) {
+    wchar_t folder[MAX_PATH + 1] = L"";
+    if (GetTempPathW(MAX_PATH + 1, folder) == 0) return Fail(error, L"there is no temporary folder");
+    std::wstring name;
+    HANDLE file = CreateExclusive(std::wstring(folder) + stem + L"-", suffix, name);
+    if (file == INVALID_HANDLE_VALUE) return Fail(error, std::wstring(folder) + L" takes no temporary file");
+    CloseHandle(file);
+    *path = name;
+    RemoveOnInterrupt(name);
+    return true;
+}
+
+void InstallInterruptHandler() { SetConsoleCtrlHandler(&OnConsoleEvent, TRUE); }
+
+bool Interrupted() { return g_interrupts.load() > 0; }
+
+void RemoveOnInterrupt(const std::wstring& path) {
+    if (path.size() >= MAX_PATH * 4) return;
+    for (int i = 0; i < kSlots; ++i) {
+        if (g_slotUsed[i].load()) continue;
+        path.copy(g_slotPath[i], path.size());
+        g_slotPath[i][path.size()] = 0;
+        g_slotUsed[i].store(true);
+        return;
+    }
+}
+
+void ForgetOnInterrupt(const std::wstring& path) {
+    for (int i = 0; i < kSlots; ++i)
+        if (g_slotUsed[i].load() && path == g_slotPath[i]) g_slotUsed[i].store(false);
 }
 
 }  // namespace vork

@@ -2,8 +2,11 @@
 // plug-in file lies, which cameras there are, and whether a stream is a terminal.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vork {
 
@@ -20,5 +23,37 @@ bool IsTerminal(std::FILE* stream);
 
 // A path as the C runtime's narrow file functions take it on this platform.
 std::string NarrowPath(const std::wstring& path);
+
+// ---- Files, whatever the locale -------------------------------------------------
+// std::filesystem converts wide names through the locale on Linux and throws on
+// characters the locale lacks; these convert as the platform's file functions do.
+std::filesystem::path FsPath(const std::wstring& path);
+std::wstring WidePath(const std::filesystem::path& path);
+// Relative to the working folder made absolute; unchanged when that fails.
+std::wstring AbsolutePath(const std::wstring& path);
+
+enum class PathKind { Missing, File, Folder, Link, Other };
+// What lies at the path; a final symbolic link is reported, not followed.
+PathKind KindOf(const std::wstring& path);
+
+// Writes `bytes` as the file `path`, whole or not at all: into a new file beside
+// it, created exclusively under a name nobody holds and never through a link, then
+// renamed onto `path`. Without `replace` an existing path is left as it was and the
+// call fails. The new file is removed on every failure and on an interrupt.
+bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes, bool replace, std::wstring* error);
+
+// Creates an empty file exclusively in the temporary folder, named
+// stem-XXXXXX+suffix, and registers it for removal on an interrupt.
+bool CreateTemporaryFile(const std::wstring& stem, const std::wstring& suffix, std::wstring* path,
+                         std::wstring* error);
+
+// ---- Interrupts (SIGINT and SIGTERM; Ctrl+C and console close on Windows) ------
+// The first interrupt only sets Interrupted(), so that the program can close the
+// board and clean up; a second removes the registered files and ends the program.
+void InstallInterruptHandler();
+bool Interrupted();
+// Up to four files at a time are removed on a second interrupt.
+void RemoveOnInterrupt(const std::wstring& path);
+void ForgetOnInterrupt(const std::wstring& path);
 
 }  // namespace vork

@@ -1,0 +1,135 @@
+#include "ToolRunner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "TestSupport.h"
+
+namespace vorktest {
+
+namespace fs = std::filesystem;
+
+pid_t StartTool(const fs::path& dir, const ToolRun& run) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    // The child: its own folder, output in files, and a limit the kernel enforces.
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const int out = open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0) _exit(126);
+    dup2(out, 1);
+    dup2(err, 2);
+    const int null = open("/dev/null", O_RDONLY);
+    if (null >= 0) dup2(null, 0);
+    for (const auto& [name, value] : run.env) setenv(name.c_str(), value.c_str(), 1);
+    alarm(static_cast<unsigned>(run.limitSeconds));
+    std::vector<char*> argv;
+    std::string program = VORKGRAB_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> args = run.args;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+int WaitForTool(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
+}
+
+ToolResult RunTool(const fs::path& dir, const ToolRun& run) {
+    const int code = WaitForTool(StartTool(dir, run));
+    ToolResult r{code >= 128 ? -1 : code, ReadTextFile(dir / "out.txt"), ReadTextFile(dir / "err.txt")};
+    if (code >= 128) r.err += "\n[killed by signal " + std::to_string(code - 128) + "]";
+    fs::remove(dir / "out.txt");
+    fs::remove(dir / "err.txt");
+    return r;
+}
+
+ToolResult RunTool(const fs::path& dir, const std::vector<std::string>& args) {
+    ToolRun run;
+    run.args = args;
+    return RunTool(dir, run);
+}
+
+namespace {
+
+uint32_t BigEndian(const std::string& s, size_t at) {
+    return (uint32_t(uint8_t(s[at])) << 24) | (uint32_t(uint8_t(s[at + 1])) << 16) |
+           (uint32_t(uint8_t(s[at + 2])) << 8) | uint8_t(s[at + 3]);
+}
+uint32_t LittleEndian(const std::string& s, size_t at) {
+    return uint8_t(s[at]) | (uint32_t(uint8_t(s[at + 1])) << 8) | (uint32_t(uint8_t(s[at + 2])) << 16) |
+           (uint32_t(uint8_t(s[at + 3])) << 24);
+}
+
+}  // namespace
+
+Image Decode(const fs::path& file) {
+    const std::string data = ReadTextFile(file);
+    Image image;
+    if (data.size() < 14) {
+        ADD_FAILURE() << file << " is too short to be a picture";
+        return image;
+    }
+    if (file.extension() == ".ppm") {
+        std::istringstream in(data);
+        std::string magic;
+        int max = 0;
+        in >> magic >> image.width >> image.height >> max;
+        in.get();
+        image.rgb.assign(data.end() - static_cast<std::ptrdiff_t>(image.width * image.height * 3), data.end());
+    } else if (file.extension() == ".bmp") {
+        EXPECT_EQ(data.substr(0, 2), "BM");
+        image.width = static_cast<int>(LittleEndian(data, 18));
+        image.height = static_cast<int>(LittleEndian(data, 22));
+        const size_t stride = (static_cast<size_t>(image.width) * 3 + 3) & ~size_t(3);
+        const size_t offset = LittleEndian(data, 10);
+        EXPECT_EQ(data.size(), offset + stride * static_cast<size_t>(image.height)) << "BMP rows not padded to 4 bytes";
+        if (data.size() < offset + stride * static_cast<size_t>(image.height)) return Image{};
+        for (int y = image.height - 1; y >= 0; --y)
+            for (int x = 0; x < image.width; ++x) {
+                const char* p = data.data() + offset + static_cast<size_t>(y) * stride + 3 * x;
+                image.rgb.insert(image.rgb.end(), {uint8_t(p[2]), uint8_t(p[1]), uint8_t(p[0])});
+            }
+    } else {
+        EXPECT_EQ(data.substr(1, 3), "PNG");
+        image.width = static_cast<int>(BigEndian(data, 16));
+        image.height = static_cast<int>(BigEndian(data, 20));
+        std::string z;
+        for (size_t at = 8; at + 8 <= data.size();) {
+            const uint32_t length = BigEndian(data, at);
+            if (data.substr(at + 4, 4) == "IDAT") z += data.substr(at + 8, length);
+            at += 12 + length;
+        }
+        std::string raw;
+        for (size_t at = 2; at + 5 <= z.size();) {
+            const bool last = z[at] & 1;
+            const size_t n = uint8_t(z[at + 1]) | (size_t(uint8_t(z[at + 2])) << 8);
+            raw += z.substr(at + 5, n);
+            at += 5 + n;
+            if (last) break;
+        }
+        const size_t row = static_cast<size_t>(image.width) * 3;
+        if (raw.size() < (row + 1) * static_cast<size_t>(image.height)) {
+            ADD_FAILURE() << file << " holds fewer rows than its header says";
+            return Image{};
+        }
+        for (int y = 0; y < image.height; ++y)
+            image.rgb.insert(image.rgb.end(), raw.begin() + static_cast<std::ptrdiff_t>(y * (row + 1) + 1),
+                             raw.begin() + static_cast<std::ptrdiff_t>(y * (row + 1) + 1 + row));
+    }
+    return image;
+}
+
+}  // namespace vorktest

@@ -1,0 +1,48 @@
+// The host program as a person runs it: a process in a folder of its own, with
+// its output captured, its pictures decoded, and a hard limit on how long it may
+// take, so that a hang fails the test instead of stalling the suite.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vorktest {
+
+struct ToolResult {
+    int exitCode;  // -1 when the program was killed by a signal (a crash, or the time limit)
+    std::string out;
+    std::string err;
+};
+
+struct ToolRun {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;  // set for the program only
+    int limitSeconds = 60;
+};
+
+ToolResult RunTool(const std::filesystem::path& dir, const ToolRun& run);
+ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args);
+
+// The program started in the background; stdout and stderr go to files in `dir`.
+pid_t StartTool(const std::filesystem::path& dir, const ToolRun& run);
+// Waits for it to end; its exit code, 128 + signal when a signal ended it.
+int WaitForTool(pid_t pid);
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+    const uint8_t* At(int x, int y) const { return rgb.data() + (static_cast<size_t>(y) * width + x) * 3; }
+    bool White(int x, int y) const { return At(x, y)[0] > 230 && At(x, y)[1] > 230 && At(x, y)[2] > 230; }
+};
+
+// Reads the formats the program writes: PPM, 24-bit BMP and PNG with stored
+// deflate blocks.
+Image Decode(const std::filesystem::path& file);
+
+}  // namespace vorktest

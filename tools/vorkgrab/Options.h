@@ -1,0 +1,33 @@
+// The command line: one command and its options, checked whole before anything
+// is opened.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct Options {
+    std::string command;
+    std::vector<std::string> assignments;  // set: NAME=PERCENT[:auto|:manual]
+    std::wstring ini;                      // absolute once the program runs
+    std::wstring cameras;
+    std::wstring out = L"snaps/frame_%03d.png";
+    std::wstring grabber = L"DSGRABBER";
+    int timeout = 5000;
+    long long count = 1;
+    long long every = 1;
+    double seconds = 0;
+    bool continuous = false;
+    bool force = false;
+    bool verbose = false;
+    bool help = false;
+    std::optional<int> colorMode;
+    std::optional<std::pair<int, int>> size;
+    std::optional<double> fps;
+};
+
+extern const char kUsage[];
+
+// Throws UsageError with the offending argument named.
+Options ParseOptions(int argc, char** argv);

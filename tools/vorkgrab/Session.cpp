@@ -1,0 +1,263 @@
+#include "Session.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "Errors.h"
+#include "ImageFile.h"
+#include "Text.h"
+#include "vork/host.h"
+#include "vork/utf8.h"
+
+using vork::Utf8;
+
+// ---- Reports ----------------------------------------------------------------------
+
+Reports g_reports;
+
+namespace {
+
+void OnLogLine(void*, const wchar_t* text, int code, int level) {
+    if (g_reports.verbose)
+        std::fprintf(stderr, "log (code %d, level %d): %s\n", code, level, Printable(std::wstring(text), 500).c_str());
+}
+
+void OnErrorEvent(void*, CVORKGrabberBase*, const wchar_t* text, int code) {
+    ++g_reports.errorEvents;
+    if (code == 31) ++g_reports.deviceLost;
+    if (g_reports.verbose || code == 31 || code == 3 || code == 9)
+        std::fprintf(stderr, "event %d: %s\n", code, Printable(std::wstring(text), 500).c_str());
+}
+
+// An exported function by name; void (*)() is the type every function pointer
+// may pass through.
+template <class Function>
+Function Export(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+void ListenToFramework(bool verbose) {
+    g_reports.verbose = verbose;
+    VORKAddErrorLogListener(&OnLogLine, nullptr);
+    VORKSetErrorEventHandler(&OnErrorEvent, nullptr);
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// ---- The plug-in --------------------------------------------------------------------
+
+Plugin::Plugin(const Options& o) {
+    module_ = LoadLibraryW(vork::PluginPath().c_str());
+    if (!module_) throw Failure{"cannot load the plug-in " + Utf8(vork::PluginPath())};
+    initDll_ = Export<bool (*)(const wchar_t*, int)>(module_, "InitDll");
+    deInitDll_ = Export<bool (*)()>(module_, "DeInitDll");
+    if (!initDll_ || !deInitDll_) throw Failure{"the plug-in exports no InitDll/DeInitDll"};
+    if (!initDll_(o.grabber.c_str(), 0)) throw Failure{"the framework has no grabber container"};
+    CVORKGrabberContainer* container = GetGrabberContainer();
+    grabber_ = dynamic_cast<CVORKDirectShowGrabber*>(container->GetGrabber(container->GetGrabberCount() - 1));
+    if (!grabber_) throw Failure{"InitDll created no DirectShow grabber"};
+}
+
+Plugin::~Plugin() {
+    if (deInitDll_) deInitDll_();
+    if (module_) FreeLibrary(module_);
+}
+
+// ---- The INI file -------------------------------------------------------------------
+
+std::wstring ChannelSection(const Options& o) { return o.grabber + L"_Channel0"; }
+
+bool ReadIniValue(const Options& o, const std::wstring& section, const wchar_t* key, std::wstring& value) {
+    // A default no file holds tells an absent key from an empty one.
+    static const wchar_t kAbsent[] = L"\x01\x02";
+    std::vector<wchar_t> text(4096);
+    const DWORD n = GetPrivateProfileStringW(section.c_str(), key, kAbsent, text.data(),
+                                             static_cast<DWORD>(text.size()), o.ini.c_str());
+    value.assign(text.data(), n);
+    return value != kAbsent;
+}
+
+namespace {
+
+enum class Kind { Flag, Whole, Percent, Rate, ColorMode, Wait };
+
+struct ChannelKey {
+    const wchar_t* key;
+    Kind kind;
+    long long min;
+    long long max;
+};
+
+const ChannelKey kChannelKeys[] = {
+    {L"MirrorImgVerticalInPlace", Kind::Flag, 0, 1},
+    {L"MirrorImgHorizontalInPlace", Kind::Flag, 0, 1},
+    {L"UseSingleSnap", Kind::Flag, 0, 1},
+    {L"UseCameraControlProperties", Kind::Flag, 0, 1},
+    {L"AutoFocus", Kind::Flag, 0, 1},
+    {L"DefColorEnable", Kind::Flag, 0, 1},
+    {L"WaitForCamStart", Kind::Wait, -2147483647LL - 1, 2147483647LL},
+    {L"VideoMode", Kind::Whole, 0, 5},
+    {L"DefSaturation", Kind::Percent, 0, 100},
+    {L"DefHue", Kind::Percent, 0, 100},
+    {L"DefFocus", Kind::Percent, 0, 100},
+    {L"DefFramerate", Kind::Rate, 0, 1000},
+    {L"ColorMode", Kind::ColorMode, 0, 5},
+    {L"GrabWidth", Kind::Whole, 1, kMaxImageSide},
+    {L"GrabHeight", Kind::Whole, 1, kMaxImageSide},
+};
+
+[[noreturn]] void BadKey(const Options& o, const std::wstring& section, const wchar_t* key, const std::wstring& value,
+                         const std::string& why) {
+    throw Failure{Utf8(o.ini) + ": [" + Printable(section) + "] " + Utf8(key) + "=" + Printable(value) + ": " + why};
+}
+
+void CheckKey(const Options& o, const std::wstring& section, const ChannelKey& k) {
+    std::wstring value;
+    if (!ReadIniValue(o, section, k.key, value)) return;
+    const std::string text = Utf8(value);
+    long long whole = 0;
+    double number = 0;
+    const std::string range = "from " + std::to_string(k.min) + " to " + std::to_string(k.max);
+    switch (k.kind) {
+    case Kind::Flag:
+        if (!ParseWhole(text, 0, 1, whole)) BadKey(o, section, k.key, value, "not 0 or 1");
+        break;
+    case Kind::Whole:
+    case Kind::Wait:
+        if (!ParseWhole(text, k.min, k.max, whole)) BadKey(o, section, k.key, value, "not a whole number " + range);
+        if (k.kind == Kind::Wait && whole > o.timeout && (o.continuous || ChannelInt(o, L"UseSingleSnap", 1) == 0) &&
+            o.command == "snap")
+            BadKey(o, section, k.key, value,
+                   "the pause after a start is longer than --timeout " + std::to_string(o.timeout) + " ms");
+        break;
+    case Kind::ColorMode:
+        if (!ParseWhole(text, 0, 5, whole) || whole == 1)
+            BadKey(o, section, k.key, value, "not a colour mode: 0 RGB8, 2 RGB555, 3 RGB565, 4 RGB24, 5 RGB32");
+        break;
+    case Kind::Percent:
+        if (text != "0" && !ParseDecimal(text, 100, number)) BadKey(o, section, k.key, value, "not a percentage " + range);
+        break;
+    case Kind::Rate:
+        if (!ParseDecimal(text, static_cast<double>(k.max), number))
+            BadKey(o, section, k.key, value, "not a frame rate above 0 and up to " + std::to_string(k.max));
+        break;
+    }
+}
+
+}  // namespace
+
+void CheckChannelSettings(const Options& o) {
+    const std::wstring section = ChannelSection(o);
+    for (const ChannelKey& k : kChannelKeys) CheckKey(o, section, k);
+}
+
+int ChannelInt(const Options& o, const wchar_t* key, int defaultValue) {
+    std::wstring value;
+    long long whole = 0;
+    if (!ReadIniValue(o, ChannelSection(o), key, value) || !ParseWhole(Utf8(value), -2147483647LL - 1, 2147483647LL, whole))
+        return defaultValue;
+    return static_cast<int>(whole);
+}
+
+void IniEdit::Write(const wchar_t* key, int value) {
+    const std::wstring section = ChannelSection(o_);
+    Change change{key, false, L""};
+    change.existed = ReadIniValue(o_, section, key, change.old);
+    if (!WritePrivateProfileStringW(section.c_str(), key, std::to_wstring(value).c_str(), o_.ini.c_str()))
+        throw Failure{"cannot write " + Utf8(o_.ini)};
+    changes_.push_back(change);
+}
+
+IniEdit::~IniEdit() {
+    const std::wstring section = ChannelSection(o_);
+    for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
+        WritePrivateProfileStringW(section.c_str(), it->key.c_str(), it->existed ? it->old.c_str() : nullptr,
+                                   o_.ini.c_str());
+}
+
+// ---- Formats ----------------------------------------------------------------------------
+
+const char* ModeName(int mode) {
+    switch (mode) {
+    case VORKColorModeRGB8: return "RGB8";
+    case VORKColorModeRGB555: return "RGB555";
+    case VORKColorModeRGB565: return "RGB565";
+    case VORKColorModeRGB24: return "RGB24";
+    case VORKColorModeRGB32: return "RGB32";
+    default: return "unknown";
+    }
+}
+
+const char* SubtypeName(const GUID& subtype) {
+    static const struct {
+        const GUID* guid;
+        const char* name;
+    } kNames[] = {{&MEDIASUBTYPE_RGB8, "RGB8"},   {&MEDIASUBTYPE_RGB555, "RGB555"}, {&MEDIASUBTYPE_RGB565, "RGB565"},
+                  {&MEDIASUBTYPE_RGB24, "RGB24"}, {&MEDIASUBTYPE_RGB32, "RGB32"},   {&MEDIASUBTYPE_YUY2, "YUY2"},
+                  {&MEDIASUBTYPE_MJPG, "MJPG"}};
+    for (const auto& n : kNames)
+        if (IsEqualGUID(subtype, *n.guid)) return n.name;
+    return "other";
+}
+
+int ModeOfSubtype(const GUID& subtype) {
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB8)) return VORKColorModeRGB8;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB555)) return VORKColorModeRGB555;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB565)) return VORKColorModeRGB565;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return VORKColorModeRGB24;
+    if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) return VORKColorModeRGB32;
+    return VORKColorModeUnknown;
+}
+
+std::string OfferedFormats(CVORKDirectShowGrabber& g) {
+    constexpr int kShown = 20;
+    VORKDSOfferedFormat formats[kShown];
+    int count = kShown;
+    if (g.ReadOfferedFormats(formats, count) != 0 || count == 0) return "no format the grabber can read";
+    std::string text;
+    for (int i = 0; i < count && i < kShown; ++i) {
+        char item[96];
+        std::snprintf(item, sizeof(item), "%s%ldx%ld %s %g", i ? ", " : "", static_cast<long>(formats[i].width),
+                      static_cast<long>(formats[i].height), SubtypeName(formats[i].subtype),
+                      formats[i].framesPerSecond);
+        text += item;
+    }
+    if (count > kShown) text += ", and " + std::to_string(count - kShown) + " more";
+    return text;
+}
+
+VORKDSFrameFormat CheckDelivery(CVORKDirectShowGrabber& g, const Options& o) {
+    VORKDSFrameFormat f{};
+    const int wantedMode = o.colorMode ? *o.colorMode : ChannelInt(o, L"ColorMode", VORKColorModeRGB24);
+    if (g.ReadFrameFormat(f) != 0)
+        throw Failure{std::string("the camera gives no picture in colour mode ") + std::to_string(wantedMode) + " (" +
+                      ModeName(wantedMode) + "); it offers " + OfferedFormats(g)};
+    const int mode = ModeOfSubtype(f.subtype);
+    if (mode != wantedMode)
+        throw Failure{std::string("colour mode ") + std::to_string(wantedMode) + " (" + ModeName(wantedMode) +
+                      ") was not applied: the grabber receives " + SubtypeName(f.subtype) + "; the camera offers " +
+                      OfferedFormats(g)};
+    std::wstring widthKey, heightKey;
+    const bool sizeFromIni = ReadIniValue(o, ChannelSection(o), L"GrabWidth", widthKey) ||
+                             ReadIniValue(o, ChannelSection(o), L"GrabHeight", heightKey);
+    if (o.size || sizeFromIni) {
+        const int width = o.size ? o.size->first : ChannelInt(o, L"GrabWidth", 640);
+        const int height = o.size ? o.size->second : ChannelInt(o, L"GrabHeight", 480);
+        const long deliveredHeight = f.height < 0 ? -static_cast<long>(f.height) : static_cast<long>(f.height);
+        if (f.width != width || deliveredHeight != height) {
+            const std::string asked = o.size ? "--size " : "GrabWidth and GrabHeight ";
+            throw Failure{asked + std::to_string(width) + "x" + std::to_string(height) +
+                          " was not applied: the camera delivers " + std::to_string(f.width) + "x" +
+                          std::to_string(deliveredHeight) + "; it offers " + OfferedFormats(g)};
+        }
+    }
+    return f;
+}

@@ -1,0 +1,83 @@
+// What every command shares: the plug-in loaded as the framework's host loads
+// it, the framework's reports, the message pump, the channel's INI settings, and
+// what the camera delivers compared with what was asked.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Options.h"
+#include "VORKDirectShowGrabber.h"
+
+// ---- What the framework reports while the program runs -------------------------
+struct Reports {
+    bool verbose = false;
+    int deviceLost = 0;
+    int errorEvents = 0;
+};
+extern Reports g_reports;
+void ListenToFramework(bool verbose);
+
+// Media events are handled while the thread that opened the board pumps.
+void PumpMessages();
+
+class Plugin {
+public:
+    explicit Plugin(const Options& o);
+    ~Plugin();
+    Plugin(const Plugin&) = delete;
+    Plugin& operator=(const Plugin&) = delete;
+    CVORKDirectShowGrabber& grabber() { return *grabber_; }
+
+private:
+    HMODULE module_ = nullptr;
+    bool (*initDll_)(const wchar_t*, int) = nullptr;
+    bool (*deInitDll_)() = nullptr;
+    CVORKDirectShowGrabber* grabber_ = nullptr;
+};
+
+// ---- The channel's settings in the INI file --------------------------------------
+std::wstring ChannelSection(const Options& o);
+
+// A key's raw value; false when the key is absent.
+bool ReadIniValue(const Options& o, const std::wstring& section, const wchar_t* key, std::wstring& value);
+
+// Checks every numeric key of the channel section that the grabber reads; throws
+// Failure naming the file, section, key and value of the first bad one.
+void CheckChannelSettings(const Options& o);
+
+// Integer settings after CheckChannelSettings: the value, or the default when absent.
+int ChannelInt(const Options& o, const wchar_t* key, int defaultValue);
+
+// Keys the program writes into the user's INI file before the board opens; put
+// back as they were unless Keep() is called.
+class IniEdit {
+public:
+    explicit IniEdit(const Options& o) : o_(o) {}
+    ~IniEdit();
+    IniEdit(const IniEdit&) = delete;
+    IniEdit& operator=(const IniEdit&) = delete;
+    void Write(const wchar_t* key, int value);
+    void Keep() { changes_.clear(); }
+
+private:
+    struct Change {
+        std::wstring key;
+        bool existed;
+        std::wstring old;
+    };
+    const Options& o_;
+    std::vector<Change> changes_;
+};
+
+// ---- What the camera delivers ------------------------------------------------------
+const char* ModeName(int mode);
+const char* SubtypeName(const GUID& subtype);
+int ModeOfSubtype(const GUID& subtype);
+// "640x480 RGB24 30, 320x240 RGB24 30, ..." or "nothing the grabber could read".
+std::string OfferedFormats(CVORKDirectShowGrabber& g);
+
+// The connected format; throws Failure saying what the camera offers when the
+// graph could not be connected, or when a colour mode or size that the command
+// line or the INI file asked for was not applied.
+VORKDSFrameFormat CheckDelivery(CVORKDirectShowGrabber& g, const Options& o);
