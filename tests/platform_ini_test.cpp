@@ -106,4 +106,69 @@ TEST(PrivateProfile, NullSectionOrKeyListsNames) {
     EXPECT_EQ(std::wstring(buffer, n), std::wstring(L"A\0B\0", 4));
 }
 
+TEST(PrivateProfile, AWriteChangesOnlyItsOwnLineAndKeepsEveryOtherByte) {
+    TempDir dir;
+    std::wstring file = dir.File("a.ini");
+    struct Case {
+        const char* name;
+        std::string before;
+        const wchar_t* section;
+        const wchar_t* key;
+        const wchar_t* value;
+        std::string after;
+    } cases[] = {
+        // Latin-1 bytes of another section, and LF line ends, stay as they were.
+        {"latin-1", "[Old]\nName=Kamera \xE4\xF6\xFC\n[S]\nK=1\n", L"S", L"K", L"2",
+         "[Old]\nName=Kamera \xE4\xF6\xFC\n[S]\nK=2\n"},
+        {"added key", "[S]\r\nK=1\r\n\r\n[T]\r\n", L"S", L"J", L"x", "[S]\r\nK=1\r\nJ=x\r\n\r\n[T]\r\n"},
+        {"no final line end", "[S]\nK=1", L"S", L"J", L"x", "[S]\nK=1\nJ=x\n"},
+        {"new section", "; c\n[S]\nK=1\n", L"T", L"J", L"x", "; c\n[S]\nK=1\n\n[T]\nJ=x\n"},
+        {"removed key", "[S]\nA=1\nK=1\nB=2\n", L"S", L"K", nullptr, "[S]\nA=1\nB=2\n"},
+        {"removed section", "[S]\nA=1\n[T]\nB=2\n", L"S", nullptr, nullptr, "[T]\nB=2\n"},
+        {"second section of the name", "[S]\nK=1\n[S]\nK=5\n", L"S", L"K", L"2", "[S]\nK=2\n[S]\nK=5\n"},
+        {"byte-order mark", "\xEF\xBB\xBF[S]\nK=1\n", L"S", L"K", L"\u00e4", "\xEF\xBB\xBF[S]\nK=\xC3\xA4\n"},
+    };
+    for (const Case& c : cases) {
+        WriteTextFile(dir.path() / "a.ini", c.before);
+        ASSERT_TRUE(WritePrivateProfileStringW(c.section, c.key, c.value, file.c_str())) << c.name;
+        EXPECT_EQ(ReadTextFile(dir.path() / "a.ini"), c.after) << c.name;
+    }
+    // Latin-1 text reads back as the characters it stands for.
+    WriteTextFile(dir.path() / "a.ini", "[S]\nName=\xE4\n");
+    EXPECT_EQ(Read(file, L"S", L"Name", L""), L"\u00e4");
+}
+
+TEST(PrivateProfile, AUtf16FileIsReadAndWrittenInUtf16) {
+    TempDir dir;
+    auto utf16 = [](const std::wstring& text) {
+        std::string bytes = "\xFF\xFE";
+        for (wchar_t c : text) {
+            bytes += static_cast<char>(c & 0xFF);
+            bytes += static_cast<char>((c >> 8) & 0xFF);
+        }
+        return bytes;
+    };
+    WriteTextFile(dir.path() / "w.ini", utf16(L"[Cam]\r\nFriendlyNamePart=Kamera \u00e4\r\nDevicePath=p\r\n"));
+    std::wstring file = dir.File("w.ini");
+    EXPECT_EQ(Read(file, L"Cam", L"FriendlyNamePart", L""), L"Kamera \u00e4");
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Cam", L"DevicePath", L"q\u65e5", file.c_str()));
+    EXPECT_EQ(ReadTextFile(dir.path() / "w.ini"), utf16(L"[Cam]\r\nFriendlyNamePart=Kamera \u00e4\r\nDevicePath=q\u65e5\r\n"));
+}
+
+TEST(PrivateProfile, AFileIsReplacedWholeAndALinkWrittenThrough) {
+    TempDir dir;
+    WriteTextFile(dir.path() / "real.ini", "[S]\nK=1\n");
+    std::filesystem::create_symlink("real.ini", dir.path() / "link.ini");
+    ASSERT_TRUE(WritePrivateProfileStringW(L"S", L"K", L"2", dir.File("link.ini").c_str()));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.ini"));
+    EXPECT_EQ(ReadTextFile(dir.path() / "real.ini"), "[S]\nK=2\n");
+    // Nothing is left beside the file, and a write that changes nothing writes nothing.
+    const auto stamp = std::filesystem::last_write_time(dir.path() / "real.ini");
+    ASSERT_TRUE(WritePrivateProfileStringW(L"Missing", L"K", nullptr, dir.File("real.ini").c_str()));
+    EXPECT_EQ(std::filesystem::last_write_time(dir.path() / "real.ini"), stamp);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.exists() ? 1 : 0;
+    EXPECT_EQ(files, 2u);
+}
+
 }  // namespace

@@ -1,8 +1,12 @@
 // Private-profile (INI) files with the semantics of the Windows functions: section
 // and key names compared without regard to case, values trimmed and stripped of
 // one pair of surrounding quotes, the default for anything missing, truncation to
-// the caller's buffer with a terminator, and writes that keep every other line of
-// the file. Files are UTF-8 text.
+// the caller's buffer with a terminator, and writes that keep every other byte of
+// the file and replace it whole.
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cwctype>
 #include <fstream>
@@ -13,19 +17,12 @@
 
 #include <windows.h>
 
+#include "vork/host.h"
 #include "vorksim/text.h"
 
 namespace {
 
 std::mutex g_profileMutex;  // the profile functions are serialised, as on Windows
-
-std::wstring Trim(const std::wstring& s) {
-    size_t b = 0;
-    size_t e = s.size();
-    while (b < e && std::iswspace(s[b])) ++b;
-    while (e > b && std::iswspace(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
 
 // Case folding that does not depend on the C library's locale: ASCII, Latin-1,
 // Greek and Cyrillic capitals, which covers the names of real devices and files.
@@ -44,13 +41,10 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
-struct Line {
-    enum Kind { Other, Section, Entry } kind = Other;
-    std::wstring raw;    // the line as it stands in the file
-    std::wstring name;   // section or key name, trimmed
-    std::wstring value;  // entry value, trimmed
-};
-
+// A profile file as bytes: lines are found in place and only the lines a write
+// changes are encoded anew, so every other byte stays as it was, whatever its
+// encoding. UTF-8 (with or without a byte-order mark, Latin-1 lines read as
+// such) and UTF-16 little-endian with its mark are understood.
 class ProfileFile {
 public:
     explicit ProfileFile(const std::wstring& fileName) : path_(vorksim::ToUtf8(fileName)) {}
@@ -58,129 +52,319 @@ public:
     bool Load() {
         std::ifstream in(path_, std::ios::binary);
         if (!in) return false;
-        std::stringstream ss;
+        std::ostringstream ss;
         ss << in.rdbuf();
-        std::string data = ss.str();
-        if (data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0) data.erase(0, 3);
-        std::wstring text = vorksim::FromUtf8(data);
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find(L'\n', start);
-            if (end == std::wstring::npos) end = text.size();
-            std::wstring raw = text.substr(start, end - start);
-            if (!raw.empty() && raw.back() == L'\r') raw.pop_back();
-            lines_.push_back(Parse(raw));
-            start = end + 1;
+        bytes_ = ss.str();
+        if (bytes_.compare(0, 2, "\xFF\xFE") == 0) {
+            utf16_ = true;
+            body_ = 2;
+        } else if (bytes_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            body_ = 3;
         }
+        DetectLineEnd();
         return true;
     }
 
-    bool Save() const {
-        std::wstring text;
-        for (const auto& line : lines_) text += line.raw + L"\r\n";
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        std::string data = vorksim::ToUtf8(text);
-        out.write(data.data(), static_cast<std::streamsize>(data.size()));
-        return static_cast<bool>(out);
-    }
+    // One line of the file: [begin, contentEnd) its text without the line end,
+    // [contentEnd, end) the line end.
+    struct Span {
+        size_t begin;
+        size_t contentEnd;
+        size_t end;
+    };
 
-    // Index range [first, last) of the lines belonging to a section, header
-    // excluded; first = npos when the section does not exist.
-    std::pair<size_t, size_t> FindSection(const std::wstring& section) const {
-        for (size_t i = 0; i < lines_.size(); ++i) {
-            if (lines_[i].kind != Line::Section || !EqualNoCase(lines_[i].name, section)) continue;
-            size_t end = i + 1;
-            while (end < lines_.size() && lines_[end].kind != Line::Section) ++end;
-            return {i + 1, end};
+    // A line's kind, and where its trimmed name and value lie; decoded only when
+    // asked, so that a long file is walked without building its text.
+    struct Parsed {
+        enum Kind { Other, Section, Entry } kind = Other;
+        size_t nameBegin = 0, nameEnd = 0;
+        size_t valueBegin = 0, valueEnd = 0;
+        bool blank = true;
+    };
+
+    // Calls visit(span, parsed) for each line until it returns false.
+    template <class Visit>
+    void ForEachLine(Visit visit) const {
+        const size_t unit = Unit();
+        size_t at = body_;
+        while (at < bytes_.size()) {
+            size_t newline = FindNewline(at);
+            const size_t end = newline == std::string::npos ? bytes_.size() : newline + unit;
+            size_t contentEnd = newline == std::string::npos ? bytes_.size() : newline;
+            if (contentEnd >= at + unit && IsUnit(contentEnd - unit, '\r')) contentEnd -= unit;
+            if (!visit(Span{at, contentEnd, end}, Parse(at, contentEnd))) return;
+            at = end;
         }
-        return {std::wstring::npos, std::wstring::npos};
     }
 
-    const Line* FindEntry(const std::wstring& section, const std::wstring& key) const {
-        auto [first, last] = FindSection(section);
-        if (first == std::wstring::npos) return nullptr;
-        for (size_t i = first; i < last; ++i)
-            if (lines_[i].kind == Line::Entry && EqualNoCase(lines_[i].name, key)) return &lines_[i];
-        return nullptr;
+    std::wstring Name(const Parsed& line) const { return Decode(line.nameBegin, line.nameEnd); }
+    std::wstring Value(const Parsed& line) const { return Decode(line.valueBegin, line.valueEnd); }
+
+    // Compares without decoding when the lengths alone tell them apart: a
+    // character takes one to four bytes.
+    bool NameIs(const Parsed& line, const std::wstring& wanted) const {
+        const size_t units = (line.nameEnd - line.nameBegin) / Unit();
+        if (units < wanted.size() || units > 4 * wanted.size()) return false;
+        return EqualNoCase(Name(line), wanted);
+    }
+
+    bool Find(const std::wstring& section, const std::wstring& key, std::wstring& value) const {
+        bool inSection = false, seen = false, hit = false;
+        ForEachLine([&](const Span&, const Parsed& line) {
+            if (line.kind == Parsed::Section) {
+                if (inSection) return false;  // only the first section of that name counts
+                inSection = !seen && NameIs(line, section);
+                seen = seen || inSection;
+                return true;
+            }
+            if (inSection && line.kind == Parsed::Entry && NameIs(line, key)) {
+                value = Value(line);
+                hit = true;
+                return false;
+            }
+            return true;
+        });
+        return hit;
     }
 
     std::vector<std::wstring> SectionNames() const {
         std::vector<std::wstring> names;
-        for (const auto& l : lines_)
-            if (l.kind == Line::Section) names.push_back(l.name);
+        ForEachLine([&](const Span&, const Parsed& line) {
+            if (line.kind == Parsed::Section) names.push_back(Name(line));
+            return true;
+        });
         return names;
     }
 
     std::vector<std::wstring> KeyNames(const std::wstring& section) const {
         std::vector<std::wstring> names;
-        auto [first, last] = FindSection(section);
-        if (first == std::wstring::npos) return names;
-        for (size_t i = first; i < last; ++i)
-            if (lines_[i].kind == Line::Entry) names.push_back(lines_[i].name);
+        bool inSection = false, seen = false;
+        ForEachLine([&](const Span&, const Parsed& line) {
+            if (line.kind == Parsed::Section) {
+                if (inSection) return false;
+                inSection = !seen && NameIs(line, section);
+                seen = seen || inSection;
+            } else if (inSection && line.kind == Parsed::Entry) {
+                names.push_back(Name(line));
+            }
+            return true;
+        });
         return names;
     }
 
-    void SetEntry(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
-        Line entry = Parse(key + L"=" + value);
-        auto [first, last] = FindSection(section);
-        if (first == std::wstring::npos) {
-            if (!lines_.empty() && !Trim(lines_.back().raw).empty()) lines_.push_back(Parse(L""));
-            lines_.push_back(Parse(L"[" + section + L"]"));
-            lines_.push_back(entry);
-            return;
+    // key null: the section goes; value null: the key goes; otherwise the key is
+    // set, replacing its line in place or added after the section's last entry.
+    void Write(const std::wstring& section, const wchar_t* key, const wchar_t* value) {
+        Range r = Locate(section, key ? key : L"");
+        std::string out;
+        out.reserve(bytes_.size() + 256);
+        out.append(bytes_, 0, body_);
+        if (body_ == 0 && bytes_.empty() && utf16_) out += "\xFF\xFE";
+        if (!key) {
+            if (r.header == std::string::npos) return Keep();
+            out.append(bytes_, body_, r.header - body_);
+            out.append(bytes_, r.sectionEnd, std::string::npos);
+        } else if (!value) {
+            if (r.entry == std::string::npos) return Keep();
+            out.append(bytes_, body_, r.entry - body_);
+            out.append(bytes_, r.entryEnd, std::string::npos);
+        } else if (r.entry != std::string::npos) {
+            out.append(bytes_, body_, r.entry - body_);
+            out += Encode(std::wstring(key) + L"=" + value);
+            out.append(bytes_, r.entryContentEnd, std::string::npos);
+        } else if (r.header != std::string::npos) {
+            out.append(bytes_, body_, r.insertAt - body_);
+            if (r.insertAt > body_ && !EndsLine(r.insertAt)) out += Encode(L"", true);
+            out += Encode(std::wstring(key) + L"=" + value, true);
+            out.append(bytes_, r.insertAt, std::string::npos);
+        } else {
+            out.append(bytes_, body_, std::string::npos);
+            if (bytes_.size() > body_ && !EndsLine(bytes_.size())) out += Encode(L"", true);
+            if (r.lastLineBlank == false && bytes_.size() > body_) out += Encode(L"", true);
+            out += Encode(L"[" + section + L"]", true);
+            out += Encode(std::wstring(key) + L"=" + value, true);
         }
-        for (size_t i = first; i < last; ++i) {
-            if (lines_[i].kind == Line::Entry && EqualNoCase(lines_[i].name, key)) {
-                lines_[i] = entry;
-                return;
-            }
-        }
-        // Append after the section's last entry, before any trailing blank lines.
-        size_t at = last;
-        while (at > first && Trim(lines_[at - 1].raw).empty()) --at;
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), entry);
+        bytes_.swap(out);
+        changed_ = true;
     }
 
-    void RemoveEntry(const std::wstring& section, const std::wstring& key) {
-        auto [first, last] = FindSection(section);
-        if (first == std::wstring::npos) return;
-        for (size_t i = first; i < last; ++i) {
-            if (lines_[i].kind == Line::Entry && EqualNoCase(lines_[i].name, key)) {
-                lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
-                return;
-            }
-        }
-    }
+    bool changed() const { return changed_; }
 
-    void RemoveSection(const std::wstring& section) {
-        auto [first, last] = FindSection(section);
-        if (first == std::wstring::npos) return;
-        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first - 1),
-                     lines_.begin() + static_cast<std::ptrdiff_t>(last));
+    // The new contents replace the file whole: written beside it, then renamed
+    // onto it, so that an interrupted write leaves the old file. A link is
+    // written through, as Windows does.
+    bool Save() const {
+        std::string target = path_;
+        char resolved[PATH_MAX];
+        struct stat st;
+        if (lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path_.c_str(), resolved)) target = resolved;
+        std::vector<uint8_t> data(bytes_.begin(), bytes_.end());
+        return vork::WriteFileWhole(vorksim::FromUtf8(target), data, true, nullptr);
     }
 
 private:
-    static Line Parse(const std::wstring& raw) {
-        Line line;
-        line.raw = raw;
-        std::wstring t = Trim(raw);
-        if (t.empty() || t[0] == L';') return line;
-        if (t[0] == L'[') {
-            size_t close = t.find(L']');
-            line.kind = Line::Section;
-            line.name = Trim(t.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1));
+    struct Range {
+        size_t header = std::string::npos;      // start of the section's header line
+        size_t sectionEnd = std::string::npos;  // end of its last line
+        size_t insertAt = std::string::npos;    // end of its last non-blank line
+        size_t entry = std::string::npos;       // start of the key's line
+        size_t entryContentEnd = std::string::npos;
+        size_t entryEnd = std::string::npos;
+        bool lastLineBlank = true;
+    };
+
+    Range Locate(const std::wstring& section, const std::wstring& key) const {
+        Range r;
+        bool inSection = false;
+        ForEachLine([&](const Span& span, const Parsed& line) {
+            const bool blank = line.blank;
+            r.lastLineBlank = blank;
+            if (line.kind == Parsed::Section) {
+                if (inSection) {
+                    inSection = false;
+                    return true;
+                }
+                if (r.header == std::string::npos && NameIs(line, section)) {
+                    inSection = true;
+                    r.header = span.begin;
+                    r.sectionEnd = r.insertAt = span.end;
+                }
+                return true;
+            }
+            if (!inSection) return true;
+            r.sectionEnd = span.end;
+            if (!blank) r.insertAt = span.end;
+            if (line.kind == Parsed::Entry && r.entry == std::string::npos && NameIs(line, key)) {
+                r.entry = span.begin;
+                r.entryContentEnd = span.contentEnd;
+                r.entryEnd = span.end;
+            }
+            return true;
+        });
+        return r;
+    }
+
+    void Keep() { changed_ = false; }
+
+    bool IsUnit(size_t at, char c) const {
+        if (!utf16_) return bytes_[at] == c;
+        return at + 1 < bytes_.size() && bytes_[at] == c && bytes_[at + 1] == 0;
+    }
+
+    size_t FindNewline(size_t from) const {
+        if (!utf16_) return bytes_.find('\n', from);
+        for (size_t at = from; at + 1 < bytes_.size(); at += 2)
+            if (bytes_[at] == '\n' && bytes_[at + 1] == 0) return at;
+        return std::string::npos;
+    }
+
+    bool EndsLine(size_t end) const { return end >= body_ + (utf16_ ? 2 : 1) && IsUnit(end - (utf16_ ? 2 : 1), '\n'); }
+
+    void DetectLineEnd() {
+        const size_t newline = FindNewline(body_);
+        const size_t unit = utf16_ ? 2 : 1;
+        crlf_ = newline == std::string::npos || (newline >= body_ + unit && IsUnit(newline - unit, '\r'));
+    }
+
+    std::wstring Decode(size_t begin, size_t end) const {
+        std::wstring text;
+        if (utf16_) {
+            for (size_t at = begin; at + 1 < end; at += 2) {
+                uint32_t c = static_cast<uint8_t>(bytes_[at]) | (static_cast<uint32_t>(static_cast<uint8_t>(bytes_[at + 1])) << 8);
+                if (sizeof(wchar_t) == 4 && c >= 0xD800 && c < 0xDC00 && at + 3 < end) {
+                    const uint32_t low = static_cast<uint8_t>(bytes_[at + 2]) |
+                                         (static_cast<uint32_t>(static_cast<uint8_t>(bytes_[at + 3])) << 8);
+                    if (low >= 0xDC00 && low < 0xE000) {
+                        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                        at += 2;
+                    }
+                }
+                text += static_cast<wchar_t>(c);
+            }
+            return text;
+        }
+        const std::string line = bytes_.substr(begin, end - begin);
+        text = vorksim::FromUtf8(line);
+        if (text.find(static_cast<wchar_t>(0xFFFD)) == std::wstring::npos || line.find("\xEF\xBF\xBD") != std::string::npos)
+            return text;
+        // Not UTF-8: a line written in the Windows code page, read as Latin-1.
+        text.clear();
+        for (char c : line) text += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        return text;
+    }
+
+    std::string Encode(const std::wstring& text, bool withLineEnd = false) const {
+        std::wstring line = text;
+        if (withLineEnd) line += crlf_ ? L"\r\n" : L"\n";
+        if (!utf16_) return vorksim::ToUtf8(line);
+        std::string out;
+        for (wchar_t wc : line) {
+            uint32_t c = static_cast<uint32_t>(wc);
+            auto put = [&](uint32_t u) {
+                out += static_cast<char>(u & 0xFF);
+                out += static_cast<char>(u >> 8);
+            };
+            if (c >= 0x10000 && c <= 0x10FFFF) {
+                put(0xD800 + ((c - 0x10000) >> 10));
+                put(0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                put(c > 0xFFFF ? 0xFFFD : c);
+            }
+        }
+        return out;
+    }
+
+    size_t Unit() const { return utf16_ ? 2 : 1; }
+
+    unsigned UnitAt(size_t at) const {
+        const auto low = static_cast<unsigned char>(bytes_[at]);
+        return utf16_ ? low | (static_cast<unsigned>(static_cast<unsigned char>(bytes_[at + 1])) << 8) : low;
+    }
+
+    static bool Space(unsigned c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+    void TrimSpan(size_t& begin, size_t& end) const {
+        while (begin < end && Space(UnitAt(begin))) begin += Unit();
+        while (end > begin && Space(UnitAt(end - Unit()))) end -= Unit();
+    }
+
+    size_t FindUnit(size_t begin, size_t end, unsigned c) const {
+        for (size_t at = begin; at < end; at += Unit())
+            if (UnitAt(at) == c) return at;
+        return end;
+    }
+
+    Parsed Parse(size_t begin, size_t end) const {
+        Parsed line;
+        TrimSpan(begin, end);
+        line.blank = begin == end;
+        if (line.blank || UnitAt(begin) == ';') return line;
+        if (UnitAt(begin) == '[') {
+            line.kind = Parsed::Section;
+            line.nameBegin = begin + Unit();
+            line.nameEnd = FindUnit(line.nameBegin, end, ']');
+            TrimSpan(line.nameBegin, line.nameEnd);
             return line;
         }
-        size_t eq = t.find(L'=');
-        line.kind = Line::Entry;
-        line.name = Trim(t.substr(0, eq));
-        if (eq != std::wstring::npos) line.value = Trim(t.substr(eq + 1));
+        line.kind = Parsed::Entry;
+        const size_t eq = FindUnit(begin, end, '=');
+        line.nameBegin = begin;
+        line.nameEnd = eq;
+        TrimSpan(line.nameBegin, line.nameEnd);
+        line.valueBegin = line.valueEnd = end;
+        if (eq < end) {
+            line.valueBegin = eq + Unit();
+            TrimSpan(line.valueBegin, line.valueEnd);
+        }
         return line;
     }
 
     std::string path_;
-    std::vector<Line> lines_;
+    std::string bytes_;
+    size_t body_ = 0;  // after the byte-order mark
+    bool utf16_ = false;
+    bool crlf_ = true;
+    bool changed_ = false;
 };
 
 std::wstring StripQuotes(const std::wstring& value) {
@@ -264,8 +448,8 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defa
     bool loaded = file.Load();
     if (!section) return CopyList(loaded ? file.SectionNames() : std::vector<std::wstring>{}, returned, size);
     if (!key) return CopyList(loaded ? file.KeyNames(section) : std::vector<std::wstring>{}, returned, size);
-    const Line* entry = loaded ? file.FindEntry(section, key) : nullptr;
-    if (entry) return CopyOut(StripQuotes(entry->value), returned, size);
+    std::wstring value;
+    if (loaded && file.Find(section, key, value)) return CopyOut(StripQuotes(value), returned, size);
     // Windows drops trailing blanks of the default.
     std::wstring def = defaultValue ? defaultValue : L"";
     while (!def.empty() && def.back() == L' ') def.pop_back();
@@ -287,13 +471,8 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
     std::lock_guard<std::mutex> lock(g_profileMutex);
     ProfileFile file(fileName);
     file.Load();
-    if (!key)
-        file.RemoveSection(section);
-    else if (!value)
-        file.RemoveEntry(section, key);
-    else
-        file.SetEntry(section, key, value);
-    if (file.Save()) return TRUE;
+    file.Write(section, key, value);
+    if (!file.changed() || file.Save()) return TRUE;
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
