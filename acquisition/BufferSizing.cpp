@@ -1,6 +1,8 @@
 // The framework's image buffers, sized by measuring one frame of the camera.
 #include "VORKDirectShowGrabber.h"
 
+#include <memory>
+
 #include "Text.h"
 
 namespace {
@@ -52,13 +54,15 @@ void CVORKDirectShowGrabber::UpdateImgBufferSizes(int /*channel*/) {
     ClearImgBuffers();
     const LONG newSize = GetImgBufSize();
     if (newSize <= 0) return;
-    BYTE* addBuffer = new BYTE[static_cast<size_t>(newSize)];
+    // Owned here until the ring takes it, so that a failed allocation of an
+    // entry does not lose it; entries the ring holds are freed by ClearImgBuffers.
+    std::unique_ptr<BYTE[]> addBuffer(new BYTE[static_cast<size_t>(newSize)]);
     for (int index = 0; index < GetNumImgBuffers(); ++index) {
         BYTE* data = new BYTE[static_cast<size_t>(newSize)];
         if (CVORKGrabberBuffer* entry = ring->GetGrabberBufferInRing(index)) entry->m_pData = data;
         ring->SetBuffer(index, data);
     }
-    ring->SetAddBuffer(addBuffer);
+    ring->SetAddBuffer(addBuffer.release());
     m_lOldBufSize = newSize;
 }
 

@@ -131,8 +131,9 @@ BYTE* CVORKDirectShowGrabber::WaitForSnap(bool toRing, int timeoutMs) {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::WaitForSnap: No valid CVORKGrabberBuffersRing object!", -1, 2);
         return nullptr;
     }
-    BYTE* target = toRing ? ring->GetActBuffer() : ring->GetAddBuffer();
-    if (!target) return nullptr;  // buffers not allocated yet
+    // Only a first look: the buffer may be freed or replaced while this thread
+    // waits, so the copy takes its target again under the lock.
+    if (!(toRing ? ring->GetActBuffer() : ring->GetAddBuffer())) return nullptr;  // buffers not allocated yet
 
     const std::wstring name = GrabberName(*this);
     wchar_t message[256] = L"";
@@ -211,11 +212,20 @@ BYTE* CVORKDirectShowGrabber::WaitForSnap(bool toRing, int timeoutMs) {
     BYTE* result = nullptr;
     {
         VORKCameraLock lock;
-        if (expected > 0) {
-            // The copy never gets more room than the buffer has: a longer frame is
-            // refused by the sample grabber and counts as a size mismatch.
-            const LONG capacity = m_lImgBufSize;
-            LONG size = std::min(expected, capacity);
+        BYTE* target = toRing ? ring->GetActBuffer() : ring->GetAddBuffer();
+        if (!target) expected = 0;
+        const LONG capacity = m_lImgBufSize;
+        if (expected > capacity) {
+            // A frame longer than the buffers (the callback's length in the
+            // continuous path) is refused as a size mismatch before any copy,
+            // as the single-snap path refuses it through the sample grabber.
+            VORKFormat(message, 256,
+                       L"CVORKDirectShowGrabber::WaitForSnap: Warning: received buffers size %d does not equal "
+                       L"expected buffer size %d! Grabber %ls",
+                       static_cast<int>(expected), static_cast<int>(capacity), name.c_str());
+            m_bRepeatSnap = true;
+        } else if (expected > 0) {
+            LONG size = expected;
             const HRESULT copy = m_pSampleGrabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(target));
             lastStatus = copy;
             int x = 0, y = 0, width = 0, height = 0;

@@ -20,11 +20,39 @@ bool ReadFlag(const wchar_t* section, const wchar_t* key, int defaultValue, cons
     return GetPrivateProfileIntW(section, key, defaultValue, ini) != 0;
 }
 
-// A number written as text; a text that is not a number gives 0.
-float ReadNumber(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue, const wchar_t* ini) {
+// A number written as text; a text that is not a number gives 0. A value
+// outside [low, high] (a float cannot even hold some the file may give) is
+// logged and clamped, so that no conversion later overflows.
+float ReadNumber(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue, const wchar_t* ini,
+                 double low = 0.0, double high = 100.0) {
     wchar_t text[256] = L"";
     GetPrivateProfileStringW(section, key, defaultValue, text, 256, ini);
-    return static_cast<float>(std::wcstod(text, nullptr));
+    double value = std::wcstod(text, nullptr);
+    if (std::isnan(value)) value = 0.0;
+    if (value >= low && value <= high) return static_cast<float>(value);
+    const double clamped = value < low ? low : high;
+    wchar_t message[512];
+    VORKFormat(message, 512, L"CVORKDirectShowGrabber::HWSpecificChannelSetup: %ls=%.40ls is outside %g to %g; using %g",
+               key, text, low, high, clamped);
+    VORKWriteErrorLog(message, -1, 2);
+    return static_cast<float>(clamped);
+}
+
+// The pause after a start of continuous acquisition: a negative one means
+// none, and none is longer than this.
+constexpr LONG kMaxWaitForCamStartMs = 10000;
+
+LONG ReadPause(const wchar_t* section, const wchar_t* ini) {
+    const auto pause = static_cast<LONG>(GetPrivateProfileIntW(section, L"WaitForCamStart", 1, ini));
+    if (pause <= kMaxWaitForCamStartMs) return pause;
+    wchar_t message[256];
+    VORKFormat(message, 256,
+               L"CVORKDirectShowGrabber::HWSpecificChannelSetup: WaitForCamStart=%ld ms is longer than %ld ms; "
+               L"waiting %ld ms",
+               static_cast<long>(pause), static_cast<long>(kMaxWaitForCamStartMs),
+               static_cast<long>(kMaxWaitForCamStartMs));
+    VORKWriteErrorLog(message, -1, 2);
+    return kMaxWaitForCamStartMs;
 }
 
 bool HasKey(const wchar_t* section, const wchar_t* key, const wchar_t* ini) {
@@ -54,7 +82,7 @@ void CVORKDirectShowGrabber::HWSpecificChannelSetup(const wchar_t* /*name*/, CVO
         VORKCameraLock lock;
         m_bNoSingleSnap = true;  // never set back: only a new grabber starts without it
     }
-    m_lWaitForCamStart = static_cast<LONG>(GetPrivateProfileIntW(section, L"WaitForCamStart", 1, ini));
+    m_lWaitForCamStart = ReadPause(section, ini);
     params.m_nVideoMode = static_cast<int32_t>(GetPrivateProfileIntW(section, L"VideoMode", 5, ini));
     ConnectGraph();
     m_fDefSaturation = ReadNumber(section, L"DefSaturation", L"50", ini);
@@ -63,7 +91,7 @@ void CVORKDirectShowGrabber::HWSpecificChannelSetup(const wchar_t* /*name*/, CVO
     m_bAutoFocus = ReadFlag(section, L"AutoFocus", 1, ini);
     m_fDefFocus = ReadNumber(section, L"DefFocus", L"50", ini);
     m_bDefColorEnable = ReadFlag(section, L"DefColorEnable", 1, ini);
-    m_fDefFramerate = ReadNumber(section, L"DefFramerate", L"10.0", ini);
+    m_fDefFramerate = ReadNumber(section, L"DefFramerate", L"10.0", ini, 0.0, 1000.0);
     ChannelDependentSetup(params);
     // A frame rate the user configured is applied; without the key the camera
     // keeps its own.

@@ -17,6 +17,12 @@ void VORKAppendGrabber(CVORKDirectShowGrabber* grabber) {
     g_Grabbers.push_back(grabber);
 }
 
+// Every entry: a board opened twice without being closed is listed twice.
+static void RemoveEveryEntry(CVORKDirectShowGrabber* grabber) {
+    VORKCameraLock lock;
+    g_Grabbers.erase(std::remove(g_Grabbers.begin(), g_Grabbers.end(), grabber), g_Grabbers.end());
+}
+
 void VORKRemoveGrabber(CVORKDirectShowGrabber* grabber) {
     VORKCameraLock lock;
     auto it = std::find(g_Grabbers.begin(), g_Grabbers.end(), grabber);
@@ -59,9 +65,20 @@ CVORKDirectShowGrabber::CVORKDirectShowGrabber(const wchar_t* name, int number, 
     m_szFriendlyNamePart[0] = L'\0';
     m_szDevicePath[0] = L'\0';
     m_pMediaType = VORKNewMediaType();
-    m_pGB = new CVORKGrabberBuffersRing(ringSize);
-    SetGB(m_pGB);
-    if (initNow) InitGrabber(true);
+    // The destructor never runs for an object whose constructor throws: what the
+    // board opening made (the list entry, the window and its pointer to this
+    // object, the graph, the buffers) is closed here before the failure goes on.
+    try {
+        m_pGB = new CVORKGrabberBuffersRing(ringSize);
+        SetGB(m_pGB);
+        if (initNow) InitGrabber(true);
+    } catch (...) {
+        CloseBoard();
+        RemoveEveryEntry(this);
+        VORKDeleteMediaType(m_pMediaType);
+        m_pMediaType = nullptr;
+        throw;
+    }
 }
 
 // A copy shares the hidden window and the ring with its source, as plain
@@ -177,7 +194,7 @@ CVORKDirectShowGrabber::~CVORKDirectShowGrabber() {
     // where the walks of other grabbers would find a dangling pointer, nor in its
     // window, whose media events then take the default path. (The window itself
     // can only be destroyed by the thread that owns it.)
-    VORKRemoveGrabber(this);
+    RemoveEveryEntry(this);
     if (m_hMediaEventWnd &&
         GetWindowLongPtrW(m_hMediaEventWnd, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this))
         SetWindowLongPtrW(m_hMediaEventWnd, GWLP_USERDATA, 0);

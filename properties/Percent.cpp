@@ -1,9 +1,16 @@
 #include "Percent.h"
 
+#include <cmath>
+#include <cstdint>
+
 #include <cstdint>
 
 LONG VORKRoundHalfAway(double value) {
-    return static_cast<LONG>(value >= 0.0 ? value + 0.5 : value - 0.5);
+    if (!std::isfinite(value)) return 0;
+    const double rounded = std::trunc(value >= 0.0 ? value + 0.5 : value - 0.5);
+    // Only the low 32 bits are kept, taken modulo 2^32 so that no conversion overflows.
+    const double low = std::fmod(rounded, 4294967296.0);
+    return static_cast<LONG>(static_cast<uint32_t>(static_cast<int64_t>(low)));
 }
 
 LONG VORKPercentToDeviceValue(LONG min, LONG max, int percent) {

@@ -18,6 +18,13 @@ VIDEOINFOHEADER* VideoInfoOf(VORKScopedMediaType& type) {
     return type.VideoInfo();
 }
 
+// The row's pixel count is rounded up to a multiple of 4, not its bytes; in 64
+// bits, so that no size from a configuration overflows it.
+long long ImageSizeOf(int width, int height, int bytesPerPixel) {
+    const long long rowPixels = (static_cast<long long>(width) + 3) & ~3LL;
+    return rowPixels * height * bytesPerPixel;
+}
+
 }  // namespace
 
 GUID CVORKDirectShowGrabber::GetDXVideoModeFromVORKColorMode(VORKColorMode mode) {
@@ -82,6 +89,14 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
     if (x != 0 || y != 0)
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: Grab offsets are always set to 0!", 14, 2);
     if (width == appliedWidth && height == appliedHeight) return 0;
+    // The image size is 32 bits in the bitmap header: a size whose bytes it
+    // cannot hold is no format to ask for, and is not recorded.
+    if (width <= 0 || height <= 0 || ImageSizeOf(width, height, 4) > 0x7FFFFFFF) {
+        wchar_t text[256];
+        VORKFormat(text, 256, L"CVORKDirectShowGrabber::WriteGrabRect: Invalid size %dx%d!", width, height);
+        VORKWriteErrorLog(text, 14, 2);
+        return 14;
+    }
     if (!m_pSourceOutPin) {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: No valid source pin object!", 14, 2);
         return 14;
@@ -119,10 +134,7 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
                                   0, 16);
                 info->bmiHeader.biCompression = BI_RGB;
             }
-            // The row's pixel count is rounded up to a multiple of 4, not its bytes.
-            const int32_t rowPixels = (width + 3) & ~3;
-            const int32_t bytesPerPixel = info->bmiHeader.biBitCount / 8;
-            const int32_t imageSize = rowPixels * height * bytesPerPixel;
+            const auto imageSize = static_cast<int32_t>(ImageSizeOf(width, height, info->bmiHeader.biBitCount / 8));
             info->bmiHeader.biSizeImage = static_cast<DWORD>(imageSize);
             type->lSampleSize = static_cast<ULONG>(imageSize);
             if (ShowError(config->SetFormat(&type))) status = 14;

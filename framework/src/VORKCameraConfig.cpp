@@ -1,5 +1,6 @@
 #include "VORKCameraConfig.h"
 
+#include "vork/fspath.h"
 #include "vork/utf8.h"
 
 #include <cstdio>
@@ -28,6 +29,11 @@ struct ConfigState {
     };
     std::vector<Listener> listeners;
     CRITICAL_SECTION cameraLock;
+    // The last line written to the file, and how often it came again since:
+    // a grabber failing in a loop shows one line with a count, not a flood.
+    std::wstring lastLine;
+    std::wstring lastFile;
+    long repeats = 0;
 
     ConfigState() { InitializeCriticalSection(&cameraLock); }
 };
@@ -47,7 +53,7 @@ std::wstring DefaultLogFile(const std::wstring& ini) {
 
 void AppendToFile(const std::wstring& path, const std::wstring& line) {
     if (path.empty()) return;
-    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::app);
+    std::ofstream out(vork::FilePath(path), std::ios::binary | std::ios::app);
     if (!out) return;
     std::string utf8 = vork::Utf8(line);
     out.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
@@ -98,12 +104,32 @@ void VORKWriteErrorLog(const wchar_t* text, int code, int level) {
     ConfigState& s = State();
     std::vector<ConfigState::Listener> listeners;
     std::wstring file;
+    const wchar_t* message = text ? text : L"";
+    wchar_t head[96];
+    std::swprintf(head, 96, L"level %d code %d: ", level, code);
+    const std::wstring line = std::wstring(head) + message;
+    long repeated = 0;
+    std::wstring repeatedFile;
+    bool again = false;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         listeners = s.listeners;
         file = s.logFileSet ? s.logFile : DefaultLogFile(s.iniFile);
+        again = line == s.lastLine && file == s.lastFile;
+        if (again) {
+            ++s.repeats;
+        } else {
+            repeated = s.repeats;
+            repeatedFile = s.lastFile;
+            s.lastLine = line;
+            s.lastFile = file;
+            s.repeats = 0;
+        }
     }
-    const wchar_t* message = text ? text : L"";
+    if (again) {
+        for (const auto& l : listeners) l.fn(l.context, message, code, level);
+        return;
+    }
     std::time_t now = std::time(nullptr);
     wchar_t stamp[32] = L"";
     {
@@ -111,9 +137,10 @@ void VORKWriteErrorLog(const wchar_t* text, int code, int level) {
         std::lock_guard<std::mutex> lock(clockMutex);
         if (const std::tm* local = std::localtime(&now)) std::wcsftime(stamp, 32, L"%Y-%m-%d %H:%M:%S", local);
     }
-    wchar_t head[96];
-    std::swprintf(head, 96, L"%ls level %d code %d: ", stamp, level, code);
-    AppendToFile(file, std::wstring(head) + message + L"\n");
+    if (repeated > 0)
+        AppendToFile(repeatedFile, std::wstring(stamp) + L" (the line above came " + std::to_wstring(repeated) +
+                                       L" more time" + (repeated == 1 ? L")\n" : L"s)\n"));
+    AppendToFile(file, std::wstring(stamp) + L" " + line + L"\n");
     for (const auto& l : listeners) l.fn(l.context, message, code, level);
 }
 

@@ -1,6 +1,8 @@
 #include "VORKGrabberBase.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cwchar>
 #include <atomic>
 #include <cwchar>
 #include <memory>
@@ -41,7 +43,10 @@ int BytesPerPixelOf(int mode) {
 }
 
 constexpr int kNotSupported = 3;
+constexpr int kInvalidSetting = 14;
+constexpr int kMaxSide = 65535;
 constexpr int kGrabThreadTimeoutMs = 2000;
+constexpr DWORD kMaxBackoffMs = 500;
 
 }  // namespace
 
@@ -270,15 +275,45 @@ bool CVORKGrabberBase::InitGrabber(bool initBoard) {
         m_pBase->channels[ch] = params;
         // The framework's own format settings of the channel, applied after the
         // grabber has set the channel up and before the buffers are sized.
-        auto mode = static_cast<VORKColorMode>(GetPrivateProfileIntW(params.m_szName, L"ColorMode", 4, ini));
-        int width = static_cast<int>(GetPrivateProfileIntW(params.m_szName, L"GrabWidth", 640, ini));
-        int height = static_cast<int>(GetPrivateProfileIntW(params.m_szName, L"GrabHeight", 480, ini));
-        ReportSetting(L"colour mode", SetColorMode(mode));
-        ReportSetting(L"grab rectangle", SetGrabRect(width, height));
+        int mode = VORKColorModeRGB24;
+        int width = 640;
+        int height = 480;
+        if (ReadSetting(params.m_szName, L"ColorMode", ini, VORKColorModeRGB8, VORKColorModeUnknown, mode))
+            ReportSetting(L"colour mode", SetColorMode(static_cast<VORKColorMode>(mode)));
+        else
+            ReportSetting(L"colour mode", kInvalidSetting);
+        if (ReadSetting(params.m_szName, L"GrabWidth", ini, 1, kMaxSide, width) &&
+            ReadSetting(params.m_szName, L"GrabHeight", ini, 1, kMaxSide, height))
+            ReportSetting(L"grab rectangle", SetGrabRect(width, height));
+        else
+            ReportSetting(L"grab rectangle", kInvalidSetting);
     }
     m_pBase->initialized = true;
     UpdateImgBufferSizes(0);
     return true;
+}
+
+// A format setting of the channel as a whole number within [min, max]; absent,
+// it keeps `value`. A value outside (text, a number too large for 32 bits) is
+// logged with its key and not applied.
+bool CVORKGrabberBase::ReadSetting(const wchar_t* section, const wchar_t* key, const wchar_t* ini, int min, int max,
+                                   int& value) {
+    wchar_t text[64] = L"";
+    const DWORD n = GetPrivateProfileStringW(section, key, L"\x01", text, 64, ini);
+    if (n == 1 && text[0] == L'\x01') return true;
+    wchar_t* end = nullptr;
+    errno = 0;
+    const long long parsed = std::wcstoll(text, &end, 0);
+    if (n > 0 && n < 63 && end && *end == 0 && errno == 0 && parsed >= min && parsed <= max) {
+        value = static_cast<int>(parsed);
+        return true;
+    }
+    wchar_t message[256];
+    std::swprintf(message, 256, L"CVORKGrabberBase::InitGrabber: %ls=%.40ls in [%ls] is not a value from %d to %d",
+                  key, text, section, min, max);
+    message[255] = 0;
+    VORKWriteErrorLog(message, kInvalidSetting, 2);
+    return false;
 }
 
 void CVORKGrabberBase::ReportSetting(const wchar_t* what, int result) {
@@ -397,11 +432,19 @@ bool CVORKGrabberBase::StartGrabThread() {
     // then take frames until aborted; the grabber ends acquisition on the way out.
     m_pBase->grabThread = std::thread([this] {
         if (SnapAsyncToRing() != 0) ++m_pBase->threadErrors;
+        // A wait that fails at once (no buffers, a lost device) must not spin: the
+        // loop backs off, up to half a second, until a frame comes again.
+        DWORD backoffMs = 0;
         while (!IsAborting()) {
-            if (WaitForSnap(true, kGrabThreadTimeoutMs))
+            if (WaitForSnap(true, kGrabThreadTimeoutMs)) {
                 ++m_pBase->threadFrames;
-            else if (!IsAborting())
-                ++m_pBase->threadErrors;
+                backoffMs = 0;
+                continue;
+            }
+            if (IsAborting()) break;
+            ++m_pBase->threadErrors;
+            backoffMs = std::min<DWORD>(kMaxBackoffMs, backoffMs ? backoffMs * 2 : 1);
+            WaitForSingleObject(m_pBase->abortEvent, backoffMs);
         }
         StopSnap();
         m_pBase->grabThreadRunning = false;

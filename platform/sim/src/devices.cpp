@@ -18,6 +18,7 @@ struct Registry {
     std::vector<std::shared_ptr<Camera>> cameras;
     CameraId nextId = 1;
     std::map<std::string, std::pair<HRESULT, int>> callFaults;
+    std::map<std::string, std::function<void()>> callHooks;
     std::vector<PropertyFrameCall> frames;
 
     static Registry& Instance() {
@@ -482,10 +483,24 @@ void ClearCallFaults() {
     auto& r = Registry::Instance();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.callFaults.clear();
+    r.callHooks.clear();
+}
+
+void SetCallHook(const std::string& call, std::function<void()> hook) {
+    auto& r = Registry::Instance();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (hook) r.callHooks[call] = std::move(hook);
+    else r.callHooks.erase(call);
 }
 
 HRESULT CallFault(const std::string& call) {
     auto& r = Registry::Instance();
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        if (auto it = r.callHooks.find(call); it != r.callHooks.end()) hook = it->second;
+    }
+    if (hook) hook();
     std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.callFaults.find(call);
     if (it == r.callFaults.end()) return S_OK;

@@ -3,6 +3,7 @@
 // done to them.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -94,6 +95,10 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
 // (-1: until cleared). S_OK clears it.
 void SetCallFault(const std::string& call, HRESULT hr, int count = -1);
 void ClearCallFaults();
+// Runs `hook` on the calling thread whenever the named call is made, before any
+// fault is applied, so that a test can make something happen at an exact point
+// of the plug-in's work; an empty function clears it (as ClearCallFaults does).
+void SetCallHook(const std::string& call, std::function<void()> hook);
 HRESULT CallFault(const std::string& call);
 
 struct PropertyFrameCall {

@@ -1,0 +1,155 @@
+// The plug-in under hostile configuration and at awkward moments: buffers freed
+// while a snap waits, boards opened twice, values from the INI file that do not
+// fit the platform's types, frames longer than the buffers, and a log that does
+// not flood.
+#include "TestSupport.h"
+
+#include "GrabberList.h"
+#include "vork/utf8.h"
+
+namespace {
+
+using vorktest::BoardTest;
+
+class ReliabilityTest : public BoardTest {
+protected:
+    std::unique_ptr<TestGrabber> Open(const wchar_t* name = L"G") {
+        AddCamera(L"Cam");
+        auto g = std::make_unique<TestGrabber>(name, true);
+        EXPECT_TRUE(g->IsInitialized());
+        log.Clear();
+        return g;
+    }
+};
+
+TEST_F(ReliabilityTest, ACopyNeverLandsInABufferFreedWhileTheSnapWaited) {
+    auto g = Open();
+    // Between the snap's start and its copy, another thread frees the buffers;
+    // here the same thread does it at the moment the wait begins.
+    vorksim::SetCallHook("IMediaEventEx::GetEventHandle", [&] {
+        vorksim::SetCallHook("IMediaEventEx::GetEventHandle", {});
+        g->ClearImgBuffers();
+    });
+    EXPECT_EQ(g->SnapToAddBuffer(5000), nullptr);
+    EXPECT_EQ(g->GetRing()->GetAddBuffer(), nullptr);
+    // Measured again, the buffers take frames as before.
+    g->m_lOldBufSize = -1;
+    g->UpdateImgBufferSizes(0);
+    BYTE* image = g->SnapToAddBuffer(5000);
+    EXPECT_NE(image, nullptr);
+    EXPECT_EQ(image, g->GetRing()->GetAddBuffer());
+    g->DeInitGrabber();
+}
+
+TEST_F(ReliabilityTest, AGrabberOpenedTwiceLeavesNoEntryWhenDestroyed) {
+    AddCamera(L"Cam");
+    HWND window = nullptr;
+    {
+        TestGrabber g(L"Twice");
+        ASSERT_TRUE(g.InitBoard());
+        ASSERT_TRUE(g.InitBoard());
+        EXPECT_EQ(g_Grabbers.size(), 2u);
+        window = g.m_hMediaEventWnd;
+    }
+    DestroyWindow(window);  // a destructor leaves the window to its owner thread
+    EXPECT_TRUE(g_Grabbers.empty());
+    EXPECT_TRUE(AreAllGraphsStopped());  // the walk meets no destroyed grabber
+}
+
+TEST_F(ReliabilityTest, HostileChannelValuesAreRefusedOrClampedWithALine) {
+    struct Case {
+        const char* ini;
+        std::wstring line;
+        int code;
+    } cases[] = {
+        {"GrabWidth=2147483647\n", L"CVORKGrabberBase::InitGrabber: GrabWidth=2147483647 in [C_Channel0] is not a value from 1 to 65535", 14},
+        {"GrabHeight=2147483648\n", L"CVORKGrabberBase::InitGrabber: GrabHeight=2147483648 in [C_Channel0] is not a value from 1 to 65535", 14},
+        {"GrabWidth=-2147483648\n", L"CVORKGrabberBase::InitGrabber: GrabWidth=-2147483648 in [C_Channel0] is not a value from 1 to 65535", 14},
+        {"GrabWidth=100000000000000000000000000\n", L"CVORKGrabberBase::InitGrabber: GrabWidth=100000000000000000000000000 in [C_Channel0] is not a value from 1 to 65535", 14},
+        {"ColorMode=-1\n", L"CVORKGrabberBase::InitGrabber: ColorMode=-1 in [C_Channel0] is not a value from 0 to 7", 14},
+        {"ColorMode=4294967295\n", L"CVORKGrabberBase::InitGrabber: ColorMode=4294967295 in [C_Channel0] is not a value from 0 to 7", 14},
+        {"WaitForCamStart=2147483647\n", L"CVORKDirectShowGrabber::HWSpecificChannelSetup: WaitForCamStart=2147483647 ms is longer than 10000 ms; waiting 10000 ms", -1},
+        {"DefHue=1e10\n", L"CVORKDirectShowGrabber::HWSpecificChannelSetup: DefHue=1e10 is outside 0 to 100; using 100", -1},
+        {"DefSaturation=-5\n", L"CVORKDirectShowGrabber::HWSpecificChannelSetup: DefSaturation=-5 is outside 0 to 100; using 0", -1},
+        {"DefFramerate=1e308\n", L"CVORKDirectShowGrabber::HWSpecificChannelSetup: DefFramerate=1e308 is outside 0 to 1000; using 1000", -1},
+    };
+    AddCamera(L"Cam");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ini);
+        WriteIni(std::string("[C_Channel0]\n") + c.ini);
+        log.Clear();
+        TestGrabber g(L"C", true);
+        EXPECT_TRUE(g.IsInitialized());
+        EXPECT_TRUE(HasLine(c.line, c.code)) << "missing: " << vork::Utf8(c.line);
+        EXPECT_LE(g.m_lWaitForCamStart, 10000);
+        EXPECT_GE(g.m_fDefHue, 0.0f);
+        EXPECT_LE(g.m_fDefHue, 100.0f);
+        // The camera keeps delivering the size it can.
+        EXPECT_EQ(g.GetImgBufSize(), 640 * 480 * 3);
+        g.DeInitGrabber();
+    }
+}
+
+TEST_F(ReliabilityTest, ASizeWhoseBytesOverflowIsRefusedAndNotRecorded) {
+    auto g = Open();
+    const int recorded = g->m_nActGrabWidth;
+    struct Case {
+        int width, height;
+    } cases[] = {{2147483647, 480}, {640, 2147483647}, {100000, 100000}, {0, 480}, {640, -1}};
+    for (const Case& c : cases) {
+        int x = 0, y = 0, w = c.width, h = c.height;
+        EXPECT_EQ(g->WriteGrabRect(x, y, w, h), 14) << c.width << "x" << c.height;
+        EXPECT_EQ(g->m_nActGrabWidth, recorded);
+    }
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WriteGrabRect: Invalid size 100000x100000!", 14));
+    g->DeInitGrabber();
+}
+
+TEST_F(ReliabilityTest, AContinuousFrameLongerThanTheBuffersIsASizeMismatch) {
+    AddCamera(L"Cam");
+    WriteIni("[G_Channel0]\nGrabWidth=320\nGrabHeight=240\n");
+    TestGrabber g(L"G", true);
+    ASSERT_EQ(g.GetImgBufSize(), 320 * 240 * 3);
+    // The camera now sends 640x480, and the buffers are not measured again.
+    int x = 0, y = 0, w = 640, h = 480;
+    ASSERT_EQ(g.WriteGrabRect(x, y, w, h), 0);
+    log.Clear();
+    ASSERT_EQ(g.SnapAsyncToRing(), 0);
+    EXPECT_EQ(g.WaitForSnap(true, 5000), nullptr);
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Warning: received buffers size 921600 does not equal "
+                        L"expected buffer size 230400! Grabber G",
+                        -1));
+    EXPECT_EQ(log.Count(L"DirectShow error: "), 0u) << "a longer frame is no DirectShow failure";
+    EXPECT_TRUE(g.m_bRepeatSnap);
+    g.StopSnap();
+    g.DeInitGrabber();
+}
+
+TEST_F(ReliabilityTest, TheLogFileShowsARepeatedLineOnceWithACount) {
+    for (int i = 0; i < 1000; ++i) VORKWriteErrorLog(L"CVORKDirectShowGrabber::WaitForSnap: Graph not connected!", 2, 2);
+    VORKWriteErrorLog(L"something else", 0, 2);
+    const std::string text = vorktest::ReadTextFile(dir.path() / "errors.log");
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    EXPECT_EQ(lines, 3u) << text;
+    EXPECT_NE(text.find("level 2 code 2: CVORKDirectShowGrabber::WaitForSnap: Graph not connected!\n"), std::string::npos);
+    EXPECT_NE(text.find("(the line above came 999 more times)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("level 2 code 0: something else\n"), std::string::npos);
+    // Every line still reaches the listeners.
+    EXPECT_EQ(log.Count(L"CVORKDirectShowGrabber::WaitForSnap: Graph not connected!"), 1000u);
+}
+
+TEST_F(ReliabilityTest, AGrabThreadWithoutBuffersBacksOffAndStopsAtOnce) {
+    auto g = Open();
+    g->ClearImgBuffers();
+    ASSERT_TRUE(g->StartGrabThread());
+    // Each failed wait is counted; the thread waits on the abort event between
+    // them, so a stop ends it even while it backs off.
+    ASSERT_TRUE(vorktest::PumpUntil([&] { return g->GetGrabThreadErrors() >= 12; }, 30000));
+    g->StopGrabThread(true);
+    EXPECT_FALSE(g->IsGrabThreadRunning());
+    EXPECT_EQ(g->GetGrabThreadFrames(), 0);
+    g->DeInitGrabber();
+}
+
+}  // namespace
