@@ -435,7 +435,8 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
             return fail(path + L": line " + std::to_wstring(lineNo) + L": expected a [camera] section and key=value");
         std::wstring key = Trim(line.substr(0, eq));
         std::wstring value = Trim(line.substr(eq + 1));
-        auto& [section, d] = cameras.back();
+        const std::wstring& section = cameras.back().first;
+        CameraDescription& d = cameras.back().second;
         auto bad = [&] {
             return fail(path + L": [" + Shown(section) + L"] " + Shown(key) + L": bad value \"" + Shown(value) + L"\"");
         };

@@ -155,6 +155,9 @@ public:
     // key null: the section goes; value null: the key goes; otherwise the key is
     // set, replacing its line in place or added after the section's last entry.
     void Write(const std::wstring& section, const wchar_t* key, const wchar_t* value) {
+        // A UTF-16 file cut after half a character: the half is completed, so
+        // that what is added stays aligned to whole characters.
+        if (utf16_ && (bytes_.size() - body_) % 2 != 0) bytes_.push_back('\0');
         Range r = Locate(section, key ? key : L"");
         std::string out;
         out.reserve(bytes_.size() + 256);
