@@ -1,6 +1,8 @@
 #include "Mirror.h"
 
+#include <atomic>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <utility>
 
@@ -289,11 +291,26 @@ Kernel BestKernel() {
     return kernel;
 }
 
+bool Supports(Kernel kernel) {
+    switch (kernel) {
+    case Kernel::Avx2: return BestKernel() == Kernel::Avx2;
+    case Kernel::Ssse3: return BestKernel() != Kernel::Scalar;
+    default: return true;
+    }
+}
+
+// A kernel chosen by name (tests and benchmarks run each one), else the best.
+std::atomic<int> g_forcedKernel{-1};
+
+Kernel ActiveKernel() {
+    const int forced = g_forcedKernel.load(std::memory_order_relaxed);
+    return forced >= 0 ? static_cast<Kernel>(forced) : BestKernel();
+}
 
 template <int BPP>
 void MirrorRows(BYTE* image, size_t width, size_t height) {
     const size_t rowBytes = width * BPP;
-    const Kernel kernel = BestKernel();
+    const Kernel kernel = ActiveKernel();
     for (size_t y = 0; y < height; ++y) {
         BYTE* row = image + y * rowBytes;
         // Three-byte pixels do not divide a 16-byte lane: they keep the SSSE3 kernel.
@@ -331,7 +348,7 @@ BYTE* MirrorImageVertical(BYTE* image, unsigned width, unsigned height, unsigned
     if (height < 2 || rowBytes == 0) return image;
     BYTE* top = image;
     BYTE* bottom = image + (static_cast<size_t>(height) - 1) * rowBytes;
-    const bool avx2 = BestKernel() == Kernel::Avx2;
+    const bool avx2 = ActiveKernel() == Kernel::Avx2;
     while (top < bottom) {
         if (avx2) SwapRowsAvx2(top, bottom, rowBytes);
         else SwapRows(top, bottom, rowBytes);
@@ -358,8 +375,23 @@ BYTE* MirrorImageHorizontal(BYTE* image, unsigned width, unsigned height, unsign
     return image;
 }
 
+bool VORKSetMirrorImplementation(const char* name) {
+    if (!name) {
+        g_forcedKernel = -1;
+        return true;
+    }
+    const std::string wanted = name;
+    Kernel kernel = Kernel::Scalar;
+    if (wanted == "avx2") kernel = Kernel::Avx2;
+    else if (wanted == "ssse3") kernel = Kernel::Ssse3;
+    else if (wanted != "scalar") return false;
+    if (!Supports(kernel)) return false;
+    g_forcedKernel = static_cast<int>(kernel);
+    return true;
+}
+
 const char* VORKMirrorImplementation() {
-    switch (BestKernel()) {
+    switch (ActiveKernel()) {
     case Kernel::Avx2: return "avx2";
     case Kernel::Ssse3: return "ssse3";
     default: return "scalar";

@@ -10,5 +10,9 @@ VORKDSG_API BYTE* MirrorImageVertical(BYTE* image, unsigned width, unsigned heig
 // Mirrors every row left to right: pixels are exchanged pairwise from the ends.
 VORKDSG_API BYTE* MirrorImageHorizontal(BYTE* image, unsigned width, unsigned height, unsigned bytesPerPixel);
 
-// Which row reversal MirrorImageHorizontal uses on this processor ("ssse3" or "scalar").
+// Which kernel the mirroring uses: "avx2", "ssse3" or "scalar".
 VORKDSG_API const char* VORKMirrorImplementation();
+// Makes the mirroring use the named kernel, so that each can be checked and
+// measured on one machine; false when this processor lacks it. Null returns to
+// the best one the processor offers.
+VORKDSG_API bool VORKSetMirrorImplementation(const char* name);

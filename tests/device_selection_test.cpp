@@ -85,16 +85,42 @@ TEST_F(DeviceSelectionTest, AnUnknownDeviceFallsBackToTheFirstAndRewritesTheSett
 TEST_F(DeviceSelectionTest, SettingsOfOneCharacterCountAsNotConfigured) {
     AddCamera(L"X Cam");
     AddCamera(L"Y Cam");
-    for (const char* settings : {"", "[Cam]\nFriendlyNamePart=Y\nDevicePath=p\n"}) {
+    for (const char* settings : {"", "[Cam]\nFriendlyNamePart=Y\nDevicePath=p\n", "[Cam]\nFriendlyNamePart=Y\n"}) {
         WriteIni(settings);
         ASSERT_TRUE(Open());
         EXPECT_EQ(grabber->GetDeviceNumber(), 0) << settings;
         grabber->CloseBoard();
     }
     auto e = events.Events();
-    ASSERT_EQ(e.size(), 2u);
+    ASSERT_EQ(e.size(), 3u);
     EXPECT_EQ(e[0].text, FallbackText(L""));
     EXPECT_EQ(e[1].text, FallbackText(L"Y"));
+    EXPECT_EQ(e[2].text, FallbackText(L"Y"));
+}
+
+TEST_F(DeviceSelectionTest, ADevicePathMatchesWholeNeverAsAPart) {
+    AddCamera(L"USB Camera", L"path-10");
+    AddCamera(L"USB Camera", L"path-1");
+    AddCamera(L"USB Camera", L"path-100");
+    WriteIni("[Cam]\nFriendlyNamePart=USB Camera\nDevicePath=path-1\n");
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(grabber->GetDeviceNumber(), 1);
+    EXPECT_STREQ(grabber->m_ActCamInfo.szDevicePath, L"path-1");
+    EXPECT_TRUE(events.Events().empty());
+}
+
+TEST_F(DeviceSelectionTest, ReopeningAfterTheCameraIsGoneLeavesNoCurrentCamera) {
+    const vorksim::CameraId cam = AddCamera(L"Only Cam", L"only");
+    WriteIni("[Cam]\nFriendlyNamePart=Only Cam\n");
+    ASSERT_TRUE(Open());
+    EXPECT_STREQ(grabber->m_ActCamInfo.szFriendlyName, L"Only Cam");
+    grabber->CloseBoard();
+    vorksim::RemoveCamera(cam);
+    EXPECT_FALSE(grabber->InitBoard());
+    VORKCamInfo now{};
+    grabber->GetActCamInfo(now);
+    EXPECT_STREQ(now.szFriendlyName, L"");
+    EXPECT_STREQ(now.szDevicePath, L"");
 }
 
 TEST_F(DeviceSelectionTest, WithNoCameraTheBoardFailsAfterEvents10And9AndClosesCleanly) {

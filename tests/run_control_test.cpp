@@ -76,7 +76,10 @@ TEST_F(RunControlTest, AStopThatDoesNotCompleteIsLoggedAndRecordedAsStopped) {
     vorksim::CameraFaults faults;
     faults.stopStuck = true;
     vorksim::SetFaults(cam, faults);
+    vorksim::ClearCallFaults();
     g->Stop();
+    // A short poll, then one wait of a second for the state to settle.
+    EXPECT_EQ(vorksim::CallArguments("IMediaControl::GetState"), (std::vector<long long>{10, 1000}));
     EXPECT_TRUE(g->IsGraphStopped());
     EXPECT_FALSE(g->IsContSnapRunning());
     EXPECT_TRUE(HasLine(
@@ -182,6 +185,23 @@ TEST_F(RunControlTest, AnAbortedStreamIsHandledWhenTheWindowsThreadPumps) {
         EXPECT_EQ(event.text, L"CVORKDirectShowGrabber: Received event EC_ERRORABORT!");
         EXPECT_EQ(event.grabber, g);
     }
+}
+
+TEST_F(RunControlTest, AnAbortedStreamLeavesTheGraphStoppedAndTheCountReset) {
+    const vorksim::CameraId cam = AddCamera(L"Cam");
+    auto owned = std::make_unique<TestGrabber>(L"G", true);
+    TestGrabber* g = owned.get();
+    ASSERT_EQ(events.Codes(), std::vector<int>{10});  // the fallback to the only camera
+    ASSERT_EQ(g->SnapAsyncToRing(), 0);
+    ASSERT_NE(g->WaitForSnap(true, 5000), nullptr);
+    ASSERT_NE(g->WaitForSnap(true, 5000), nullptr);
+    ASSERT_EQ(g->GetLastImgNr(), 2);
+    vorksim::AbortStream(cam, E_FAIL);
+    ASSERT_TRUE(vorktest::PumpUntil([&] { return events.Codes().back() == 3; }));
+    EXPECT_TRUE(g->IsGraphStopped());
+    EXPECT_FALSE(g->IsContSnapRunning());
+    EXPECT_EQ(g->GetLastImgNr(), 0);
+    g->DeInitGrabber();
 }
 
 TEST_F(RunControlTest, LosingItsOwnDeviceStopsTheGrabThread) {

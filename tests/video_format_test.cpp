@@ -117,6 +117,24 @@ TEST_F(VideoFormatTest, GrabRectangleSetsTheCamerasSize) {
     EXPECT_EQ(rh, 2);
 }
 
+TEST_F(VideoFormatTest, AChangeOfOnlyTheWidthOrOnlyTheHeightIsApplied) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    d.formats = {{640, 480, MEDIASUBTYPE_RGB24, 30}, {320, 480, MEDIASUBTYPE_RGB24, 30},
+                 {320, 240, MEDIASUBTYPE_RGB24, 30}};
+    TestGrabber* g = Open(d);
+    int x = 0, y = 0, w = 640, h = 480;
+    ASSERT_EQ(g->WriteGrabRect(x, y, w, h), 0);
+    w = 320;  // the height stays
+    EXPECT_EQ(g->WriteGrabRect(x, y, w, h), 0);
+    EXPECT_EQ(vorksim::GetCameraState(camera).videoInfo.bmiHeader.biWidth, 320);
+    EXPECT_EQ(vorksim::GetCameraState(camera).videoInfo.bmiHeader.biHeight, 480);
+    h = 240;  // the width stays
+    EXPECT_EQ(g->WriteGrabRect(x, y, w, h), 0);
+    EXPECT_EQ(vorksim::GetCameraState(camera).videoInfo.bmiHeader.biWidth, 320);
+    EXPECT_EQ(vorksim::GetCameraState(camera).videoInfo.bmiHeader.biHeight, 240);
+    EXPECT_EQ(vorksim::GetCameraState(camera).setFormatCalls, 3);
+}
+
 TEST_F(VideoFormatTest, TheRequestedImageSizeRoundsPixelsNotBytes) {
     vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
     TestGrabber* g = Open(d);

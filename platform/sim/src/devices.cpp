@@ -19,6 +19,7 @@ struct Registry {
     CameraId nextId = 1;
     std::map<std::string, std::pair<HRESULT, int>> callFaults;
     std::map<std::string, std::function<void()>> callHooks;
+    std::map<std::string, std::vector<long long>> callArguments;
     std::vector<PropertyFrameCall> frames;
 
     static Registry& Instance() {
@@ -485,6 +486,24 @@ void ClearCallFaults() {
     std::lock_guard<std::mutex> lock(r.mutex);
     r.callFaults.clear();
     r.callHooks.clear();
+    r.callArguments.clear();
+}
+
+HRESULT CallFault(const std::string& call, long long argument) {
+    {
+        auto& r = Registry::Instance();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        auto& arguments = r.callArguments[call];
+        if (arguments.size() < 10000) arguments.push_back(argument);
+    }
+    return CallFault(call);
+}
+
+std::vector<long long> CallArguments(const std::string& call) {
+    auto& r = Registry::Instance();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto it = r.callArguments.find(call);
+    return it == r.callArguments.end() ? std::vector<long long>{} : it->second;
 }
 
 void SetCallHook(const std::string& call, std::function<void()> hook) {

@@ -122,7 +122,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetState(LONG msTimeout, OAFilterState* state) override {
         if (!state) return E_POINTER;
-        if (HRESULT hr = CallFault("IMediaControl::GetState"); FAILED(hr)) return hr;
+        if (HRESULT hr = CallFault("IMediaControl::GetState", msTimeout); FAILED(hr)) return hr;
         std::unique_lock<std::mutex> lock(controlMutex_);
         if (stopStuck_) {
             // A filter that does not stop: the graph still reports the state it left.

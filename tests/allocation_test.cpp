@@ -1,6 +1,8 @@
-// Allocation failures while a grabber is made: the failure reaches the caller,
-// and the half-made grabber is reachable from nowhere. This program replaces the
-// array allocation functions, so that it can make one chosen allocation fail.
+// The image memory of the grabbers, counted: every buffer is freed when the
+// buffers are cleared and when the module lets its grabbers go, and a failed
+// allocation while a grabber is made reaches the caller with the half-made
+// grabber reachable from nowhere. This program replaces the array allocation
+// functions, so that it can count the image buffers and make one of them fail.
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -8,12 +10,14 @@
 #include "TestSupport.h"
 
 #include "GrabberList.h"
+#include "Module.h"
 #include "vorksim/com.h"
 #include "vorksim/ui.h"
 
 namespace {
 
-// Fails the n-th (1-based) array allocation of exactly `failSize` bytes.
+// Counts the array allocations of exactly `failSize` bytes, and fails the n-th
+// (1-based) of them when `failAt` says so.
 std::atomic<size_t> g_failSize{0};
 std::atomic<int> g_failAt{0};
 std::atomic<int> g_seen{0};
@@ -48,7 +52,7 @@ namespace {
 
 using vorktest::BoardTest;
 
-class AllocationFailureTest : public BoardTest {
+class ImageMemoryTest : public BoardTest {
 protected:
     void TearDown() override {
         g_failSize = 0;
@@ -56,7 +60,7 @@ protected:
     }
 };
 
-TEST_F(AllocationFailureTest, AGrabberWhoseBuffersCannotBeAllocatedLeavesNothingBehind) {
+TEST_F(ImageMemoryTest, AGrabberWhoseBuffersCannotBeAllocatedLeavesNothingBehind) {
     AddCamera(L"Cam");
     constexpr size_t kFrame = 640 * 480 * 3;
     // The first image buffer is allocated, the second fails: the additional
@@ -79,6 +83,40 @@ TEST_F(AllocationFailureTest, AGrabberWhoseBuffersCannotBeAllocatedLeavesNothing
     EXPECT_TRUE(g.IsInitialized());
     EXPECT_NE(g.SnapToAddBuffer(5000), nullptr);
     g.DeInitGrabber();
+}
+
+TEST_F(ImageMemoryTest, ClearingTheBuffersFreesEveryImageBuffer) {
+    AddCamera(L"Cam");
+    constexpr size_t kFrame = 640 * 480 * 3;
+    g_failAt = 0;
+    g_liveOfFailSize = 0;
+    g_failSize = kFrame;
+    TestGrabber g(L"Counted", true, 4);
+    EXPECT_EQ(g_liveOfFailSize.load(), 5) << "the additional buffer and four ring entries";
+    g.ClearImgBuffers();
+    EXPECT_EQ(g_liveOfFailSize.load(), 0);
+    g.m_lOldBufSize = -1;
+    g.UpdateImgBufferSizes(0);
+    EXPECT_EQ(g_liveOfFailSize.load(), 5);
+    g.DeInitGrabber();
+    EXPECT_EQ(g_liveOfFailSize.load(), 0);
+}
+
+TEST_F(ImageMemoryTest, DeInitDllClosesEveryGrabberAndLeavesNothing) {
+    AddCamera(L"Cam");
+    constexpr size_t kFrame = 640 * 480 * 3;
+    g_failAt = 0;
+    g_liveOfFailSize = 0;
+    g_failSize = kFrame;
+    ASSERT_TRUE(InitDll(L"A", 0));
+    ASSERT_TRUE(InitDll(L"B", 1));
+    EXPECT_EQ(g_Grabbers.size(), 2u);
+    EXPECT_EQ(g_liveOfFailSize.load(), 8) << "two grabbers of three ring entries and an additional buffer";
+    EXPECT_TRUE(DeInitDll());
+    EXPECT_TRUE(DeInitDll());
+    EXPECT_EQ(GetGrabberContainer()->GetGrabberCount(), 0);
+    EXPECT_EQ(g_liveOfFailSize.load(), 0) << "image buffers left behind";
+    // BoardTest's tear-down checks the list, the windows and the COM objects.
 }
 
 }  // namespace
