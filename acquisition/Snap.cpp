@@ -48,36 +48,41 @@ int CVORKDirectShowGrabber::SnapAsyncToAddBuffer() {
         return 2;
     }
     const std::wstring name = GrabberName(*this);
-    if (!AreAllGraphsStopped()) {
-        LogNamed(L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Not all graphs are stopped! Grabber: %ls", name, -1);
-        // All grabbers share one callback: a single snap may not cut into a
-        // continuous acquisition, but it may stop graphs that merely run.
-        if (IsAnyContSnapRunning()) {
-            VORKWriteErrorLog(L"CVORKDirectShowGrabber::SnapToAddBuffer: Stop any continous snap before doing single snaps!",
-                              22, 2);
-            return 22;
-        }
-        StopAllGraphs();
-    }
-    if (!IsConnected()) {
-        LogNamed(L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Graph not connected, now connecting! Grabber: %ls", name,
-                 -1);
-        ConnectGraph();
-        if (!IsConnected()) {
-            VORKWriteErrorLog(L"CVORKDirectShowGrabber::SnapToAddBuffer: Graph not connected!", 2, 2);
-            return 2;
-        }
-    }
-    if (DoNoSingleSnap()) return SnapAsyncToRing();
-    HRESULT hr = S_OK;
+    // From the look at the other graphs to the start of this one the camera lock
+    // is held, so that no other thread starts a graph in between: all grabbers
+    // share one sample callback, and only one graph may run.
     {
         VORKCameraLock lock;
-        hr = m_pSampleGrabber->SetOneShot(TRUE);
-        SetGraphState(VORKDSGraphStarting);
-        if (SUCCEEDED(hr)) hr = m_pSampleGrabber->SetCallback(nullptr, 1);
+        if (!AreAllGraphsStopped()) {
+            LogNamed(L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Not all graphs are stopped! Grabber: %ls", name, -1);
+            // All grabbers share one callback: a single snap may not cut into a
+            // continuous acquisition, but it may stop graphs that merely run.
+            if (IsAnyContSnapRunning()) {
+                VORKWriteErrorLog(L"CVORKDirectShowGrabber::SnapToAddBuffer: Stop any continous snap before doing single snaps!",
+                                  22, 2);
+                return 22;
+            }
+            StopAllGraphs();
+        }
+        if (!IsConnected()) {
+            LogNamed(L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Graph not connected, now connecting! Grabber: %ls", name,
+                     -1);
+            ConnectGraph();
+            if (!IsConnected()) {
+                VORKWriteErrorLog(L"CVORKDirectShowGrabber::SnapToAddBuffer: Graph not connected!", 2, 2);
+                return 2;
+            }
+        }
+        if (!DoNoSingleSnap()) {
+            HRESULT hr = m_pSampleGrabber->SetOneShot(TRUE);
+            SetGraphState(VORKDSGraphStarting);
+            if (SUCCEEDED(hr)) hr = m_pSampleGrabber->SetCallback(nullptr, 1);
+            if (ShowError(hr)) return 17;
+            return Run();
+        }
     }
-    if (ShowError(hr)) return 17;
-    return Run();
+    // Outside the lock: the continuous start pauses after it starts.
+    return SnapAsyncToRing();
 }
 
 int CVORKDirectShowGrabber::SnapAsyncToRing() {
@@ -85,9 +90,12 @@ int CVORKDirectShowGrabber::SnapAsyncToRing() {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::SnapAsyncToRing: No valid grabber object!", 2, 2);
         return 2;
     }
-    if (IsContSnapRunning()) return 0;
+    int result = 0;
     {
+        // Held from the look at the other graphs to the start of this one, so
+        // that no other thread starts a graph in between.
         VORKCameraLock lock;
+        if (IsContSnapRunning()) return 0;
         if (!AreAllGraphsStopped()) StopAllGraphs();
         if (!IsConnected()) {
             LogNamed(L"CVORKDirectShowGrabber::SnapAsyncToRing: Graph not connected, now connecting! Grabber: %ls",
@@ -104,12 +112,12 @@ int CVORKDirectShowGrabber::SnapAsyncToRing() {
         if (ShowError(hr)) return 17;
         SetContSnapRunning(true);
         SetGraphState(VORKDSGraphStarting);
-    }
-    const int result = Run();
-    if (result == 2 || result == 17) {
-        SetContSnapRunning(false);
-        SetGraphState(VORKDSGraphStopped);
-        return result;
+        result = Run();
+        if (result == 2 || result == 17) {
+            SetContSnapRunning(false);
+            SetGraphState(VORKDSGraphStopped);
+            return result;
+        }
     }
     // A negative pause from the INI file means none.
     const LONG pause = GetWaitForCamStart();

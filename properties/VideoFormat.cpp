@@ -184,6 +184,8 @@ int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
         VORKWriteErrorLog(text, 14, 2);
         return 14;
     }
+    // Held to the restart, so that no other thread starts a graph meanwhile.
+    VORKCameraLock lock;
     const bool wasRunning = IsGraphRunning();
     if (!AreAllGraphsStopped()) {
         StopAllGraphs();

@@ -2,6 +2,7 @@
 // property bags, the camera description file, injected call faults and the
 // recorded property frames.
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <fstream>
 #include <map>
@@ -534,6 +535,22 @@ std::vector<PropertyFrameCall> PropertyFrameCalls() {
     std::lock_guard<std::mutex> lock(r.mutex);
     return r.frames;
 }
+
+namespace {
+std::atomic<int> g_runningGraphs{0};
+std::atomic<int> g_mostRunningGraphs{0};
+}  // namespace
+
+void RecordRunningGraph(bool running) {
+    const int now = running ? ++g_runningGraphs : --g_runningGraphs;
+    int most = g_mostRunningGraphs.load();
+    while (now > most && !g_mostRunningGraphs.compare_exchange_weak(most, now)) {
+    }
+}
+
+int RunningGraphs() { return g_runningGraphs.load(); }
+int MostRunningGraphs() { return g_mostRunningGraphs.load(); }
+void ResetMostRunningGraphs() { g_mostRunningGraphs = g_runningGraphs.load(); }
 
 void RecordPropertyFrame(const PropertyFrameCall& call) {
     auto& r = Registry::Instance();

@@ -83,6 +83,8 @@ struct Camera {
 std::vector<std::shared_ptr<Camera>> EnumerableCameras();
 CameraFaults FaultsOf(Camera& camera);
 void RecordPropertyFrame(const PropertyFrameCall& call);
+// A graph of the process starts or stops running.
+void RecordRunningGraph(bool running);
 
 // ---- Filters and pins ---------------------------------------------------------------
 class FilterGraph;

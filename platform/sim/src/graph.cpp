@@ -96,6 +96,7 @@ public:
         if (state_ == State_Running && !Transitioning()) return S_OK;
         previous_ = state_;
         state_ = State_Running;
+        Census(true);
         for (auto& e : filters_) e.filter->Run(0);
         transitionEnd_ = std::chrono::steady_clock::now();
         if (faults.startStuck) transitionEnd_ = std::chrono::steady_clock::time_point::max();
@@ -108,6 +109,7 @@ public:
         StopFiltersLocked();
         for (auto& e : filters_) e.filter->Pause();
         state_ = State_Paused;
+        Census(false);
         transitionEnd_ = {};
         return S_OK;
     }
@@ -116,6 +118,7 @@ public:
         previous_ = state_;
         StopFiltersLocked();
         state_ = State_Stopped;
+        Census(false);
         transitionEnd_ = {};
         stopStuck_ = previous_ != State_Stopped && SourceFaults().stopStuck;
         return stopStuck_ ? S_FALSE : S_OK;
@@ -272,6 +275,14 @@ private:
         std::lock_guard<std::mutex> lock(controlMutex_);
         StopFiltersLocked();
         state_ = State_Stopped;
+        Census(false);
+    }
+
+    // Counts this graph among the running ones of the process, once.
+    void Census(bool running) {
+        if (running == counted_) return;
+        counted_ = running;
+        RecordRunningGraph(running);
     }
 
     bool PopEvent(LONG& code, LONG_PTR& param1, LONG_PTR& param2) {
@@ -290,6 +301,7 @@ private:
     std::condition_variable transitionDone_;
     std::vector<Entry> filters_;
     FILTER_STATE state_ = State_Stopped;
+    bool counted_ = false;  // guarded by controlMutex_
     FILTER_STATE previous_ = State_Stopped;
     std::chrono::steady_clock::time_point transitionEnd_{};
     bool stopStuck_ = false;

@@ -105,6 +105,13 @@ HRESULT CallFault(const std::string& call);
 HRESULT CallFault(const std::string& call, long long argument);
 std::vector<long long> CallArguments(const std::string& call);
 
+// The filter graphs of the process that run now, and the most that ran at the
+// same moment since the last reset: all grabbers share one sample callback, so
+// it must never be more than one.
+int RunningGraphs();
+int MostRunningGraphs();
+void ResetMostRunningGraphs();
+
 struct PropertyFrameCall {
     HWND owner = nullptr;
     std::wstring caption;

@@ -1,0 +1,197 @@
+// Grabbers driven from several threads at once while the host's thread pumps
+// messages, changes formats and properties, lists cameras and unplugs and plugs
+// cameras. Meant for the thread sanitizer: no data race, no deadlock (a watchdog
+// ends a stuck run), no crash, and never more than one running graph.
+//
+// VORK_STRESS_SECONDS sets each run's length (default 2; longer by hand).
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include "TestSupport.h"
+
+#include "GrabberList.h"
+#include "Module.h"
+
+namespace {
+
+using vorktest::BoardTest;
+using Clock = std::chrono::steady_clock;
+
+double Seconds() {
+    const char* v = std::getenv("VORK_STRESS_SECONDS");
+    return v && *v ? std::atof(v) : 2.0;
+}
+
+// Ends the process when a run takes far longer than it should: a deadlock.
+class Watchdog {
+public:
+    explicit Watchdog(double seconds) : thread_([this, seconds] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!done_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return finished_; })) {
+            std::fprintf(stderr, "watchdog: the run did not end within %.0f s, a deadlock\n", seconds);
+            std::abort();
+        }
+    }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
+
+vorksim::CameraDescription SmallCamera(int index) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    d.friendlyName = L"Stress " + std::to_wstring(index);
+    d.devicePath = L"stress-" + std::to_wstring(index);
+    d.formats = {{64, 48, MEDIASUBTYPE_RGB24, 30}, {32, 24, MEDIASUBTYPE_RGB24, 30}, {64, 48, MEDIASUBTYPE_RGB32, 30}};
+    d.unthrottled = true;
+    return d;
+}
+
+struct Counts {
+    std::atomic<long> operations{0};
+    std::atomic<long> frames{0};
+};
+
+// One grabber's thread: single snaps, snaps into the ring, and continuous runs.
+void Drive(TestGrabber& g, Clock::time_point end, Counts& counts) {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (long i = 0; Clock::now() < end; ++i) {
+        switch (i % 3) {
+        case 0:
+            if (g.SnapToAddBuffer(300)) ++counts.frames;
+            break;
+        case 1:
+            if (g.SnapToRing(300)) ++counts.frames;
+            break;
+        default:
+            if (g.StartGrabThread()) {
+                for (int k = 0; k < 3; ++k)
+                    if (g.GetLastGrabbedBufferInRingSynced(100)) ++counts.frames;
+                g.StopGrabThread(true);
+            }
+        }
+        ++counts.operations;
+        (void)g.IsContSnapRunning();
+    }
+    CoUninitialize();
+}
+
+class StressTest : public BoardTest {};
+
+TEST_F(StressTest, GrabbersOnSeveralThreadsWhileTheHostChangesThings) {
+    const double seconds = Seconds();
+    for (int grabbers : {2, 4}) {
+        SCOPED_TRACE(grabbers);
+        Watchdog watchdog(seconds + 120);
+        std::vector<vorksim::CameraId> cameras;
+        std::vector<std::unique_ptr<TestGrabber>> all;
+        for (int i = 0; i < grabbers; ++i) {
+            cameras.push_back(vorksim::AddCamera(SmallCamera(i)));
+            const std::wstring name = L"S" + std::to_wstring(i);
+            WritePrivateProfileStringW(name.c_str(), L"DevicePath", (L"stress-" + std::to_wstring(i)).c_str(),
+                                       ini.c_str());
+            WritePrivateProfileStringW(name.c_str(), L"FriendlyNamePart", (L"Stress " + std::to_wstring(i)).c_str(),
+                                       ini.c_str());
+            all.push_back(std::make_unique<TestGrabber>(name.c_str(), true));
+            ASSERT_TRUE(all.back()->IsInitialized());
+        }
+        vorksim::ResetMostRunningGraphs();
+        const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        std::vector<Counts> counts(static_cast<size_t>(grabbers));
+        std::vector<std::thread> threads;
+        for (int i = 0; i < grabbers; ++i)
+            threads.emplace_back(Drive, std::ref(*all[static_cast<size_t>(i)]), end, std::ref(counts[static_cast<size_t>(i)]));
+        // The host's thread: it owns the windows, so it pumps, and it changes
+        // things at a person's pace (every change stops every graph).
+        long hostOperations = 0;
+        for (long i = 0; Clock::now() < end; ++i, ++hostOperations) {
+            vorktest::PumpPending();
+            Sleep(20);
+            TestGrabber& g = *all[static_cast<size_t>(i) % all.size()];
+            switch (i % 6) {
+            case 0: g.SetProcAmpParam(VideoProcAmp_Brightness, static_cast<int>(i % 100), VideoProcAmp_Flags_Manual); break;
+            case 1: {
+                int count = 0;
+                delete[] g.GetCamInfos(count);
+                break;
+            }
+            case 2: g.SetColorMode(i % 12 == 2 ? VORKColorModeRGB32 : VORKColorModeRGB24); break;
+            case 3: g.SetGrabRect(i % 12 == 3 ? 32 : 64, i % 12 == 3 ? 24 : 48); break;
+            case 4: g.WriteFramerate(i % 2 ? 15.0 : 30.0); break;
+            default:
+                // The last camera is unplugged and plugged back in.
+                vorksim::RemoveCamera(cameras.back());
+                vorktest::PumpPending();
+                cameras.back() = vorksim::AddCamera(SmallCamera(grabbers - 1));
+            }
+        }
+        for (auto& t : threads) t.join();
+        vorktest::PumpPending();
+        EXPECT_LE(vorksim::MostRunningGraphs(), 1) << "two graphs ran at once";
+        for (int i = 0; i < grabbers; ++i) {
+            const Counts& c = counts[static_cast<size_t>(i)];
+            std::printf("%d grabbers, grabber %d: %ld operations, %ld frames in %.1f s\n", grabbers, i,
+                        c.operations.load(), c.frames.load(), seconds);
+            EXPECT_GT(c.operations.load(), 0);
+        }
+        std::printf("%d grabbers, host thread: %ld operations\n", grabbers, hostOperations);
+        for (auto& g : all) g->DeInitGrabber();
+        all.clear();
+        vorksim::RemoveAllCameras();
+        vorktest::PumpPending();
+    }
+}
+
+TEST_F(StressTest, InitDllAndDeInitDllCyclesWhileAnotherGrabberAcquires) {
+    const double seconds = Seconds();
+    Watchdog watchdog(seconds + 120);
+    vorksim::AddCamera(SmallCamera(0));
+    vorksim::AddCamera(SmallCamera(1));
+    WritePrivateProfileStringW(L"Acquiring", L"FriendlyNamePart", L"Stress 0", ini.c_str());
+    WritePrivateProfileStringW(L"Cycled", L"FriendlyNamePart", L"Stress 1", ini.c_str());
+    TestGrabber acquiring(L"Acquiring", true);
+    ASSERT_TRUE(acquiring.IsInitialized());
+    Counts counts;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::thread worker([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        while (Clock::now() < end) {
+            if (acquiring.StartGrabThread()) {
+                while (Clock::now() < end && acquiring.IsGrabThreadRunning())
+                    if (acquiring.GetLastGrabbedBufferInRingSynced(100)) ++counts.frames;
+                acquiring.StopGrabThread(true);
+            }
+            ++counts.operations;
+        }
+        CoUninitialize();
+    });
+    long cycles = 0;
+    while (Clock::now() < end) {
+        ASSERT_TRUE(InitDll(L"Cycled", 0));
+        vorktest::PumpPending();
+        ASSERT_TRUE(DeInitDll());
+        ++cycles;
+        Sleep(20);  // a host's pace: each opening stops the other grabber's graph
+    }
+    worker.join();
+    std::printf("%ld InitDll/DeInitDll cycles, %ld frames acquired meanwhile\n", cycles, counts.frames.load());
+    EXPECT_GT(cycles, 0);
+    acquiring.DeInitGrabber();
+    vorktest::PumpPending();
+}
+
+}  // namespace
