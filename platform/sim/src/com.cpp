@@ -7,6 +7,7 @@
 
 #include <objbase.h>
 
+#include "vorksim/cameras.h"
 #include "vorksim/com.h"
 
 namespace {
@@ -75,6 +76,7 @@ HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, 
         if (it == r.classes.end()) return REGDB_E_CLASSNOTREG;
         factory = it->second;
     }
+    if (HRESULT hr = vorksim::CallFault(vorksim::CreationCall(clsid)); FAILED(hr)) return hr;
     return factory(iid, object);
 }
 

@@ -2,6 +2,7 @@
 // property bags, the camera description file, injected call faults and the
 // recorded property frames.
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cwchar>
 #include <fstream>
@@ -498,6 +499,13 @@ HRESULT CallFault(const std::string& call, long long argument) {
         if (arguments.size() < 10000) arguments.push_back(argument);
     }
     return CallFault(call);
+}
+
+std::string CreationCall(REFCLSID clsid) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "CoCreateInstance %08lX-%04X-%04X", static_cast<unsigned long>(clsid.Data1),
+                  clsid.Data2, clsid.Data3);
+    return text;
 }
 
 std::vector<long long> CallArguments(const std::string& call) {

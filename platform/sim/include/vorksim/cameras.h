@@ -100,6 +100,8 @@ void ClearCallFaults();
 // of the plug-in's work; an empty function clears it (as ClearCallFaults does).
 void SetCallHook(const std::string& call, std::function<void()> hook);
 HRESULT CallFault(const std::string& call);
+// The name under which CoCreateInstance of a class can be made to fail.
+std::string CreationCall(REFCLSID clsid);
 // The same, for a call whose argument tests read back (a wait's time-out):
 // CallArguments gives them in call order until ClearCallFaults.
 HRESULT CallFault(const std::string& call, long long argument);
