@@ -52,8 +52,17 @@ namespace {
 
 using vorktest::BoardTest;
 
+constexpr size_t kFrame = 640 * 480 * 3;
+
 class ImageMemoryTest : public BoardTest {
 protected:
+    // From now on allocations of one frame are counted, and the n-th fails (0: none).
+    static void CountFrames(int failAt = 0) {
+        g_seen = 0;
+        g_liveOfFailSize = 0;
+        g_failAt = failAt;
+        g_failSize = kFrame;
+    }
     void TearDown() override {
         g_failSize = 0;
         BoardTest::TearDown();
@@ -62,15 +71,11 @@ protected:
 
 TEST_F(ImageMemoryTest, AGrabberWhoseBuffersCannotBeAllocatedLeavesNothingBehind) {
     AddCamera(L"Cam");
-    constexpr size_t kFrame = 640 * 480 * 3;
     // The first image buffer is allocated, the second fails: the additional
     // buffer is made first, then the ring's entries.
     for (int failAt : {1, 2, 3}) {
         SCOPED_TRACE(failAt);
-        g_seen = 0;
-        g_liveOfFailSize = 0;
-        g_failAt = failAt;
-        g_failSize = kFrame;
+        CountFrames(failAt);
         EXPECT_THROW(TestGrabber(L"Failing", true), std::bad_alloc);
         g_failSize = 0;
         EXPECT_TRUE(g_Grabbers.empty()) << "the half-made grabber is still listed";
@@ -87,10 +92,7 @@ TEST_F(ImageMemoryTest, AGrabberWhoseBuffersCannotBeAllocatedLeavesNothingBehind
 
 TEST_F(ImageMemoryTest, ClearingTheBuffersFreesEveryImageBuffer) {
     AddCamera(L"Cam");
-    constexpr size_t kFrame = 640 * 480 * 3;
-    g_failAt = 0;
-    g_liveOfFailSize = 0;
-    g_failSize = kFrame;
+    CountFrames();
     TestGrabber g(L"Counted", true, 4);
     EXPECT_EQ(g_liveOfFailSize.load(), 5) << "the additional buffer and four ring entries";
     g.ClearImgBuffers();
@@ -104,10 +106,7 @@ TEST_F(ImageMemoryTest, ClearingTheBuffersFreesEveryImageBuffer) {
 
 TEST_F(ImageMemoryTest, DeInitDllClosesEveryGrabberAndLeavesNothing) {
     AddCamera(L"Cam");
-    constexpr size_t kFrame = 640 * 480 * 3;
-    g_failAt = 0;
-    g_liveOfFailSize = 0;
-    g_failSize = kFrame;
+    CountFrames();
     ASSERT_TRUE(InitDll(L"A", 0));
     ASSERT_TRUE(InitDll(L"B", 1));
     EXPECT_EQ(g_Grabbers.size(), 2u);
