@@ -1,6 +1,8 @@
 // The video format: colour mode at the sample grabber, image size and frame rate
 // at the capture source's stream configuration.
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 #include "VORKDirectShowGrabber.h"
 
@@ -23,6 +25,42 @@ VIDEOINFOHEADER* VideoInfoOf(VORKScopedMediaType& type) {
 long long ImageSizeOf(int width, int height, int bytesPerPixel) {
     const long long rowPixels = (static_cast<long long>(width) + 3) & ~3LL;
     return rowPixels * height * bytesPerPixel;
+}
+
+// Whether a filter between the camera and the sample grabber converts (a YUY2
+// or MJPG camera feeding an RGB colour mode): the camera then sends a subtype of
+// its own, and a format taken from the sample grabber's connection is one it
+// cannot deliver.
+bool Converting(IPin* sourceOut, ISampleGrabber* grabber) {
+    VORKScopedMediaType sent;
+    VORKScopedMediaType received;
+    if (FAILED(sourceOut->ConnectionMediaType(&sent)) || FAILED(grabber->GetConnectedMediaType(&received))) return false;
+    return !IsEqualGUID(sent->subtype, received->subtype);
+}
+
+// The index of the camera's own format of a size: of the subtype it sends now
+// if it has one, else of any; -1 when it offers none of that size.
+int CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width, int height) {
+    int count = 0, size = 0;
+    if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
+        return -1;
+    std::vector<BYTE> caps(static_cast<size_t>(size));
+    int any = -1;
+    for (int i = 0; i < count; ++i) {
+        VORKTaskMediaType type;
+        if (config->GetStreamCaps(i, &type, caps.data()) != S_OK) continue;
+        const VIDEOINFOHEADER* info = type.VideoInfo();
+        if (!info || info->bmiHeader.biWidth != width || std::abs(info->bmiHeader.biHeight) != height) continue;
+        if (IsEqualGUID(type->subtype, subtype)) return i;
+        if (any < 0) any = i;
+    }
+    return any;
+}
+
+GUID CurrentSubtype(IAMStreamConfig* config) {
+    VORKTaskMediaType current;
+    if (FAILED(config->GetFormat(&current)) || !current.get()) return GUID_NULL;
+    return current->subtype;
 }
 
 }  // namespace
@@ -120,7 +158,29 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
 
     int status = 0;
     VORKScopedMediaType type;
-    if (!ShowError(m_pSampleGrabber->GetConnectedMediaType(&type))) {
+    if (Converting(m_pSourceOutPin, m_pSampleGrabber)) {
+        // The camera is asked for its own format of the size; the graph then
+        // connects again, through whatever filters that format needs.
+        const int index = CameraFormatOfSize(config, CurrentSubtype(config), width, height);
+        if (index < 0) {
+            wchar_t text[256];
+            VORKFormat(text, 256, L"CVORKDirectShowGrabber::WriteGrabRect: The camera offers no format of %dx%d!", width,
+                       height);
+            VORKWriteErrorLog(text, 14, 2);
+            status = 14;
+        } else {
+            VORKTaskMediaType cameraFormat;
+            std::vector<BYTE> caps(sizeof(VIDEO_STREAM_CONFIG_CAPS) * 2);
+            int count = 0, capsSize = 0;
+            config->GetNumberOfCapabilities(&count, &capsSize);
+            if (capsSize > 0) caps.resize(static_cast<size_t>(capsSize));
+            DisconnectGraph();
+            if (config->GetStreamCaps(index, &cameraFormat, caps.data()) != S_OK ||
+                ShowError(config->SetFormat(cameraFormat.get())))
+                status = 14;
+            ConnectGraph();
+        }
+    } else if (!ShowError(m_pSampleGrabber->GetConnectedMediaType(&type))) {
         VIDEOINFOHEADER* info = VideoInfoOf(type);
         if (!info) {
             VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: The connected format is not a VIDEOINFOHEADER!",
@@ -196,6 +256,15 @@ int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
     CComPtr<IAMStreamConfig> config;
     if (ShowError(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) {
         status = 14;
+    } else if (Converting(m_pSourceOutPin, m_pSampleGrabber)) {
+        // The camera's own format at the new rate, connected again.
+        VORKTaskMediaType current;
+        if (!ShowError(config->GetFormat(&current)) && current.VideoInfo()) {
+            current.VideoInfo()->AvgTimePerFrame = static_cast<REFERENCE_TIME>(frameTime);
+            DisconnectGraph();
+            ShowError(config->SetFormat(current.get()));
+            ConnectGraph();
+        }
     } else {
         VORKScopedMediaType type;
         if (!ShowError(m_pSampleGrabber->GetConnectedMediaType(&type))) {

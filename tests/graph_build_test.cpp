@@ -146,7 +146,7 @@ TEST_F(GraphBuildTest, AConnectionTheCameraCannotMakeFailsWith16) {
     AddCamera(L"Cam");
     TestGrabber g;
     ASSERT_TRUE(g.InitBoard());
-    g.m_pMediaType->subtype = MEDIASUBTYPE_RGB565;  // the camera has no such format
+    g.m_pMediaType->subtype = MEDIASUBTYPE_RGB8;  // neither the camera nor any filter makes it
     EXPECT_EQ(g.ConnectGraph(), 16);
     EXPECT_FALSE(g.IsConnected());
     EXPECT_TRUE(HasLine(

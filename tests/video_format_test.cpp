@@ -75,9 +75,10 @@ TEST_F(VideoFormatTest, WritingAColourModeReconnectsTheGraph) {
 
 TEST_F(VideoFormatTest, AModeTheCameraCannotDeliverFailsWith16) {
     TestGrabber* g = Open();
-    EXPECT_EQ(g->WriteColorMode(VORKColorModeRGB555), 16);
+    // The converter makes 16- and 32-bit frames, not palette ones.
+    EXPECT_EQ(g->WriteColorMode(VORKColorModeRGB8), 16);
     EXPECT_FALSE(g->IsConnected());
-    EXPECT_EQ(g->m_nActColorMode, VORKColorModeRGB555);
+    EXPECT_EQ(g->m_nActColorMode, VORKColorModeRGB8);
     EXPECT_EQ(g->WriteColorMode(VORKColorModeRGB24), 0);
     EXPECT_TRUE(g->IsConnected());
 }

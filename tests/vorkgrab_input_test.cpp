@@ -146,10 +146,11 @@ TEST_F(VorkgrabInputTest, AFormatThatWasAppliedIsReadBackAndKept) {
 }
 
 TEST_F(VorkgrabInputTest, ACameraWithoutTheColourModeIsRefusedAtOnceWithWhatItOffers) {
+    // No filter makes palette frames from RGB32.
     Camera("640x480 RGB32 30, 320x240 RGB32 15");
-    ToolResult r = Run({"snap", "--cameras", "cam.ini", "--out", "x.png"});
+    ToolResult r = Run({"snap", "--cameras", "cam.ini", "--color-mode", "0", "--out", "x.png"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(SaysLine(r, "the camera gives no picture in colour mode 4 (RGB24); it offers 640x480 RGB32 30, "
+    EXPECT_TRUE(SaysLine(r, "the camera gives no picture in colour mode 0 (RGB8); it offers 640x480 RGB32 30, "
                             "320x240 RGB32 15"))
         << r.err;
     EXPECT_EQ(r.err.find("no picture could be taken"), std::string::npos) << r.err;

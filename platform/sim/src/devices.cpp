@@ -276,9 +276,9 @@ CameraDescription DefaultCameraDescription() {
     d.formats = DefaultFormats();
     d.procAmp = {
         {VideoProcAmp_Brightness, Property(0, 255, 1, 128, 2)},
-        {VideoProcAmp_Contrast, Property(0, 255, 1, 32, 2)},
+        {VideoProcAmp_Contrast, Property(0, 255, 1, 128, 2)},
         {VideoProcAmp_Hue, Property(-180, 180, 1, 0, 2)},
-        {VideoProcAmp_Saturation, Property(0, 200, 1, 64, 2)},
+        {VideoProcAmp_Saturation, Property(0, 200, 1, 100, 2)},
         {VideoProcAmp_Sharpness, Property(0, 7, 1, 2, 2)},
         {VideoProcAmp_Gamma, Property(100, 500, 1, 100, 2)},
         {VideoProcAmp_ColorEnable, Property(0, 1, 1, 1, 2)},

@@ -25,6 +25,7 @@ VORKSIM_INTERFACE(IMediaEventEx, &IID_IMediaEventEx, &IID_IMediaEvent);
 VORKSIM_INTERFACE(IVideoWindow, &IID_IVideoWindow);
 VORKSIM_INTERFACE(ICreateDevEnum, &IID_ICreateDevEnum);
 VORKSIM_INTERFACE(IEnumPins, &IID_IEnumPins);
+VORKSIM_INTERFACE(IEnumFilters, &IID_IEnumFilters);
 VORKSIM_INTERFACE(IMediaSample, &IID_IMediaSample);
 VORKSIM_INTERFACE(IMediaEventSink, &IID_IMediaEventSink);
 

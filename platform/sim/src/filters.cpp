@@ -70,7 +70,7 @@ MediaType MediaTypeFor(const VideoFormat& format) {
         for (int i = 0; i < 256; ++i) colors[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
     }
     vih->dwBitRate = static_cast<DWORD>(vih->bmiHeader.biSizeImage * 8.0 * format.fps);
-    mt.bFixedSizeSamples = TRUE;
+    mt.bFixedSizeSamples = format.subtype == MEDIASUBTYPE_MJPG ? FALSE : TRUE;
     mt.bTemporalCompression = FALSE;
     mt.lSampleSize = vih->bmiHeader.biSizeImage;
     mt.pbFormat = block.data();

@@ -6,8 +6,48 @@
 #include <deque>
 
 #include "dshow_internal.h"
+#include "transform.h"
 
 namespace vorksim {
+
+class FilterEnumerator : public ComObject<IEnumFilters> {
+public:
+    explicit FilterEnumerator(std::vector<IBaseFilter*> filters) : filters_(std::move(filters)) {
+        for (IBaseFilter* f : filters_) f->AddRef();
+    }
+    ~FilterEnumerator() override {
+        for (IBaseFilter* f : filters_) f->Release();
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override {
+        if (!filters) return E_POINTER;
+        ULONG n = 0;
+        while (n < count && next_ < filters_.size()) {
+            filters[n] = filters_[next_++];
+            filters[n++]->AddRef();
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        next_ += count;
+        return next_ <= filters_.size() ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumFilters** clone) override {
+        if (!clone) return E_POINTER;
+        auto* copy = new FilterEnumerator(filters_);
+        copy->next_ = next_;
+        *clone = copy;
+        return S_OK;
+    }
+
+private:
+    std::vector<IBaseFilter*> filters_;
+    size_t next_ = 0;
+};
 
 class FilterGraph : public ComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IVideoWindow, IMediaEventSink> {
 public:
@@ -31,7 +71,13 @@ public:
         FilterBase* base = dynamic_cast<FilterBase*>(filter);
         if (!base) return E_INVALIDARG;
         std::lock_guard<std::mutex> lock(controlMutex_);
-        std::wstring n = name ? name : L"";
+        return AddFilterLocked(filter, base, name ? name : L"");
+    }
+    HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* filter) override {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        return RemoveFilterLocked(filter);
+    }
+    HRESULT AddFilterLocked(IBaseFilter* filter, FilterBase* base, const std::wstring& n) {
         for (const auto& e : filters_) {
             if (e.filter == filter) return VFW_E_DUPLICATE_NAME;
             if (!n.empty() && e.name == n) return VFW_E_DUPLICATE_NAME;
@@ -41,8 +87,7 @@ public:
         filter->JoinFilterGraph(this, n.c_str());
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* filter) override {
-        std::lock_guard<std::mutex> lock(controlMutex_);
+    HRESULT RemoveFilterLocked(IBaseFilter* filter) {
         auto it = std::find_if(filters_.begin(), filters_.end(), [&](const Entry& e) { return e.filter == filter; });
         if (it == filters_.end()) return VFW_E_NOT_FOUND;
         for (PinBase* pin : it->base->Pins()) {
@@ -54,7 +99,14 @@ public:
         filters_.erase(it);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters** enumFilters) override {
+        if (!enumFilters) return E_POINTER;
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        std::vector<IBaseFilter*> filters;
+        for (const auto& e : filters_) filters.push_back(e.filter);
+        *enumFilters = new FilterEnumerator(std::move(filters));
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR name, IBaseFilter** filter) override {
         if (!filter) return E_POINTER;
         std::lock_guard<std::mutex> lock(controlMutex_);
@@ -80,11 +132,19 @@ public:
         return p->Disconnect();
     }
     HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() override { return S_OK; }
+    // Intelligent connect: the pins directly, else through one or two transform
+    // filters that the graph adds (and takes out again when it fails).
     HRESULT STDMETHODCALLTYPE Connect(IPin* out, IPin* in) override {
         if (HRESULT hr = CallFault("IGraphBuilder::Connect"); FAILED(hr)) return hr;
-        HRESULT hr = ConnectPins(out, in, nullptr);
-        // Intelligent connect: no filter could be put between the two pins.
-        return hr == VFW_E_NO_ACCEPTABLE_TYPES ? VFW_E_CANNOT_CONNECT : hr;
+        auto* o = dynamic_cast<PinBase*>(out);
+        auto* i = dynamic_cast<PinBase*>(in);
+        if (!o || !i) return E_POINTER;
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
+        if (!Holds(o->owner()) || !Holds(i->owner())) return VFW_E_NOT_IN_GRAPH;
+        HRESULT hr = o->Connect(i, nullptr);
+        if (hr != VFW_E_NO_ACCEPTABLE_TYPES) return hr;
+        return ConnectThrough(o, i, 2) ? S_OK : VFW_E_CANNOT_CONNECT;
     }
     HRESULT STDMETHODCALLTYPE Render(IPin*) override { return E_NOTIMPL; }
 
@@ -262,6 +322,33 @@ private:
         if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
         if (!Holds(o->owner()) || !Holds(i->owner())) return VFW_E_NOT_IN_GRAPH;
         return o->Connect(i, type);
+    }
+
+    bool ConnectThrough(PinBase* out, PinBase* in, int depth) {
+        for (TransformKind kind : TransformKinds()) {
+            IBaseFilter* filter = CreateTransform(kind);
+            auto* marker = dynamic_cast<TransformMarker*>(filter);
+            auto* base = dynamic_cast<FilterBase*>(filter);
+            std::wstring name = marker->KindName();
+            for (int n = 2; std::any_of(filters_.begin(), filters_.end(), [&](const Entry& e) { return e.name == name; });
+                 ++n)
+                name = std::wstring(marker->KindName()) + L" " + std::to_wstring(n);
+            bool connected = false;
+            if (SUCCEEDED(AddFilterLocked(filter, base, name))) {
+                if (out->Connect(marker->Input(), nullptr) == S_OK) {
+                    connected = marker->Output()->Connect(in, nullptr) == S_OK ||
+                                (depth > 1 && ConnectThrough(marker->Output(), in, depth - 1));
+                    if (!connected) {
+                        out->Disconnect();
+                        marker->Input()->Disconnect();
+                    }
+                }
+                if (!connected) RemoveFilterLocked(filter);
+            }
+            filter->Release();
+            if (connected) return true;
+        }
+        return false;
     }
 
     bool Holds(FilterBase* filter) const {

@@ -2,11 +2,13 @@
 // configuration, the optional proc-amp and camera-control interfaces, property
 // pages, and a streaming thread that renders the test pattern.
 #include <chrono>
+#include <map>
 #include <condition_variable>
 #include <cstring>
 #include <thread>
 
 #include "dshow_internal.h"
+#include "pixels.h"
 
 namespace vorksim {
 
@@ -115,6 +117,7 @@ struct CounterLayout {
 long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format) {
     CounterLayout layout(format);
     if (!frame || !layout.Fits()) return -1;
+    if (IsCompressedSubtype(format.subtype)) return -1;  // read it from the decoded picture
     PixelWriter px(format);
     uint32_t value = 0;
     for (int bit = 0; bit < 32; ++bit) {
@@ -126,37 +129,100 @@ long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format) {
 
 namespace {
 
-// A rendered pattern for one format, and the frame being stamped from it.
+// What the camera's proc-amp does to its picture: brightness, contrast,
+// saturation and gain, each against its default.
+struct PictureSettings {
+    double offset = 0.0;      // brightness, in levels
+    double contrast = 1.0;
+    double saturation = 1.0;
+    double gain = 1.0;
+
+    bool operator==(const PictureSettings& o) const {
+        return offset == o.offset && contrast == o.contrast && saturation == o.saturation && gain == o.gain;
+    }
+    bool Neutral() const { return *this == PictureSettings{}; }
+
+    // Brightness and gain move from the device's default; contrast and
+    // saturation scale from the middle of their range (0 at the bottom, double at
+    // the top), where a grabber's 50 percent puts them.
+    static PictureSettings Of(const std::map<LONG, CameraProperty>& procAmp) {
+        PictureSettings s;
+        auto range = [](const CameraProperty& p) { return p.max > p.min ? static_cast<double>(p.max - p.min) : 1.0; };
+        auto scale = [&](const CameraProperty& p) {
+            return 1.0 + 2.0 * (p.value - (static_cast<double>(p.min) + p.max) / 2.0) / range(p);
+        };
+        if (auto it = procAmp.find(VideoProcAmp_Brightness); it != procAmp.end())
+            s.offset = (it->second.value - it->second.defaultValue) * 255.0 / range(it->second);
+        if (auto it = procAmp.find(VideoProcAmp_Contrast); it != procAmp.end()) s.contrast = scale(it->second);
+        if (auto it = procAmp.find(VideoProcAmp_Saturation); it != procAmp.end()) s.saturation = scale(it->second);
+        if (auto it = procAmp.find(VideoProcAmp_Gain); it != procAmp.end())
+            s.gain = 1.0 + (it->second.value - it->second.defaultValue) / range(it->second);
+        return s;
+    }
+
+    void Apply(RgbPicture& picture) const {
+        if (Neutral()) return;
+        for (size_t i = 0; i + 2 < picture.rgb.size(); i += 3) {
+            BYTE* p = &picture.rgb[i];
+            double c[3];
+            for (int k = 0; k < 3; ++k) c[k] = ((p[k] * gain - 128.0) * contrast) + 128.0 + offset;
+            const double luma = 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2];
+            for (int k = 0; k < 3; ++k) {
+                const double v = luma + (c[k] - luma) * saturation;
+                p[k] = static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v + 0.5);
+            }
+        }
+    }
+};
+
+// A rendered pattern for one format and picture settings, and the frame being
+// stamped from it. Uncompressed frames are packed once and stamped in place;
+// MJPG frames are stamped as pictures and compressed each.
 class PatternFrames {
 public:
-    void Prepare(const MediaType& type) {
+    void Prepare(const MediaType& type, const PictureSettings& settings) {
         const VIDEOINFOHEADER* vih = type.VideoInfo();
         if (!vih) return;
         VideoFormat f;
         f.width = vih->bmiHeader.biWidth;
         f.height = std::abs(vih->bmiHeader.biHeight);
         f.subtype = type.get().subtype;
-        if (prepared_ && f.width == format_.width && f.height == format_.height && f.subtype == format_.subtype)
+        if (prepared_ && f.width == format_.width && f.height == format_.height && f.subtype == format_.subtype &&
+            settings == settings_)
             return;
         format_ = f;
-        PixelWriter px(f);
-        size_t size = static_cast<size_t>(px.stride) * static_cast<size_t>(f.height);
-        pattern_.assign(size, 0);
-        frame_.assign(size, 0);
-        for (LONG y = 0; y < f.height; ++y) {
+        settings_ = settings;
+        picture_.Resize(f.width, f.height);
+        for (LONG y = 0; y < f.height; ++y)
             for (LONG x = 0; x < f.width; ++x) {
-                BYTE r, g, b;
-                PatternColor(x, y, f.width, f.height, r, g, b);
-                px.Put(pattern_.data(), x, y, r, g, b);
+                BYTE* p = picture_.At(x, y);
+                PatternColor(x, y, f.width, f.height, p[0], p[1], p[2]);
             }
+        settings.Apply(picture_);
+        if (!IsCompressedSubtype(f.subtype)) {
+            PackFrame(picture_, f.subtype, pattern_);
+            frame_.resize(pattern_.size());
         }
         prepared_ = true;
     }
 
-    // The next frame: the pattern with the counter stamped; no allocation.
+    // The next frame: the pattern with the counter stamped.
     const std::vector<BYTE>& Render(uint32_t counter) {
-        std::memcpy(frame_.data(), pattern_.data(), frame_.size());
         CounterLayout layout(format_);
+        if (IsCompressedSubtype(format_.subtype)) {
+            stamped_ = picture_;
+            for (int bit = 0; layout.Fits() && bit < 32; ++bit) {
+                const BYTE v = (counter >> (31 - bit)) & 1 ? 255 : 0;
+                for (LONG dy = 0; dy < layout.block; ++dy)
+                    for (LONG dx = 0; dx < layout.block; ++dx) {
+                        BYTE* p = stamped_.At(layout.x0 + bit * layout.block + dx, layout.y0 + dy);
+                        p[0] = p[1] = p[2] = v;
+                    }
+            }
+            PackFrame(stamped_, format_.subtype, frame_);
+            return frame_;
+        }
+        std::memcpy(frame_.data(), pattern_.data(), frame_.size());
         if (!layout.Fits()) return frame_;
         PixelWriter px(format_);
         for (int bit = 0; bit < 32; ++bit) {
@@ -171,6 +237,9 @@ public:
 private:
     bool prepared_ = false;
     VideoFormat format_;
+    PictureSettings settings_;
+    RgbPicture picture_;
+    RgbPicture stamped_;
     std::vector<BYTE> pattern_;
     std::vector<BYTE> frame_;
 };
@@ -197,11 +266,14 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return PinBase::AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return PinBase::Release(); }
 
+    // After IAMStreamConfig::SetFormat the pin offers only that format, as
+    // DirectShow's capture pins do; before, its current one and then the others.
     std::vector<MediaType> ProposedTypes() override {
         std::vector<MediaType> types;
         {
             std::lock_guard<std::mutex> lock(camera_->mutex);
             types.push_back(camera_->currentFormat);
+            if (formatSet_) return types;
         }
         for (const VideoFormat& f : camera_->description.formats) types.push_back(MediaTypeFor(f));
         return types;
@@ -262,6 +334,7 @@ public:
 private:
     SourceFilter* source_;
     std::shared_ptr<Camera> camera_;
+    bool formatSet_ = false;  // guarded by camera_->mutex
 };
 
 // IAMCameraControl has the same methods as IAMVideoProcAmp, so it is a part of
@@ -445,7 +518,6 @@ private:
     void Stream() {
         PatternFrames frames;
         MediaType type = out_.ConnectionType();
-        frames.Prepare(type);
         const VIDEOINFOHEADER* vih = type.VideoInfo();
         const bool unthrottled = camera_->description.unthrottled;
         const auto interval = std::chrono::nanoseconds(vih && vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame * 100
@@ -465,13 +537,17 @@ private:
                 }
                 if (stop_) return;
             }
-            const std::vector<BYTE>& frame = frames.Render(counter);
-            const auto time = static_cast<REFERENCE_TIME>(counter) * (interval.count() / 100);
-            ++counter;
+            PictureSettings settings;
             {
                 std::lock_guard<std::mutex> lock(camera_->mutex);
                 ++camera_->framesDelivered;
+                settings = PictureSettings::Of(camera_->description.procAmp);
             }
+            // A property set through the proc-amp shows in the next frame.
+            frames.Prepare(type, settings);
+            const std::vector<BYTE>& frame = frames.Render(counter);
+            const auto time = static_cast<REFERENCE_TIME>(counter) * (interval.count() / 100);
+            ++counter;
             if (out_.Deliver(frame.data(), static_cast<LONG>(frame.size()), time) != S_OK) {
                 std::unique_lock<std::mutex> lock(wakeMutex_);
                 wake_.wait(lock, [this] { return stop_; });
@@ -522,6 +598,7 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::SetFormat(AM_MEDIA_TYPE* mt) {
     }
     std::lock_guard<std::mutex> lock(camera_->mutex);
     camera_->currentFormat = type;
+    formatSet_ = true;
     return S_OK;
 }
 

@@ -1,0 +1,48 @@
+// Pictures and the frames of the simulated cameras and filters: packing a
+// picture into a frame of a subtype (the RGB formats bottom up, YUY2 with the
+// BT.601 conversion, MJPG as a real JPEG bitstream) and reading one back.
+#pragma once
+
+#include <vector>
+
+#include <dshow.h>
+
+namespace vorksim {
+
+// A picture as a person sees it: top row first, red, green and blue per pixel.
+struct RgbPicture {
+    LONG width = 0;
+    LONG height = 0;
+    std::vector<BYTE> rgb;
+
+    void Resize(LONG w, LONG h) {
+        width = w;
+        height = h;
+        rgb.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 3, 0);
+    }
+    BYTE* At(LONG x, LONG y) { return rgb.data() + (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3; }
+    const BYTE* At(LONG x, LONG y) const {
+        return rgb.data() + (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3;
+    }
+};
+
+bool IsCompressedSubtype(const GUID& subtype);
+
+// Bytes per row of an uncompressed frame: bitmap rows are padded to 4 bytes.
+DWORD FrameStride(const GUID& subtype, LONG width);
+
+// The largest frame of a format: the image size of an uncompressed one; for MJPG
+// what a JPEG of that size can need.
+DWORD MaxFrameSize(const GUID& subtype, LONG width, LONG height);
+
+// Writes the picture as a frame of the subtype; false for a subtype it cannot.
+bool PackFrame(const RgbPicture& picture, const GUID& subtype, std::vector<BYTE>& frame);
+
+// Reads a frame of the subtype at the size back into a picture; false when the
+// data is too short or not a frame of that kind.
+bool UnpackFrame(const BYTE* data, size_t size, const GUID& subtype, LONG width, LONG height, RgbPicture& picture);
+
+// JPEG quality of the simulated MJPG cameras.
+constexpr int kMjpegQuality = 90;
+
+}  // namespace vorksim
