@@ -135,4 +135,47 @@ TEST_F(VorkgrabTest, PropertiesAreSetAndReadInPercent) {
     EXPECT_NE(r.out.find("frame rate  15.000"), std::string::npos) << r.out;
 }
 
+TEST_F(VorkgrabTest, TheWebcamDescriptionGivesPicturesThroughTheGraphsFilters) {
+    const std::string webcam = std::string(VORK_CAMERAS_DIR) + "/webcam.ini";
+    struct Case {
+        const char* size;
+        const char* mode;
+        const char* camera;  // what the format command says the camera sends
+    } cases[] = {{"640x480", "2", "640x480 YUY2"}, {"320x240", "5", "320x240 YUY2"}, {"1280x720", "3", "1280x720 MJPG"},
+                 {"640x480", "4", "640x480 YUY2"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.size) + " mode " + c.mode);
+        Result r = RunTool(dir.path(), {"format", "--cameras", webcam, "--size", c.size, "--color-mode", c.mode});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find(std::string("camera      ") + c.camera), std::string::npos) << r.out;
+        r = RunTool(dir.path(), {"snap", "--cameras", webcam, "--size", c.size, "--color-mode", c.mode, "--out",
+                                 "w.ppm", "--force"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const Image image = Decode(dir.path() / "w.ppm");
+        EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), c.size);
+        EXPECT_TRUE(image.White(image.width / 32, image.height / 32)) << "marker top left";
+        EXPECT_FALSE(image.White(image.width - 1 - image.width / 32, image.height - 1 - image.height / 32));
+    }
+}
+
+TEST_F(VorkgrabTest, SnapSetAppliesPropertiesBeforeThePicture) {
+    auto mean = [](const Image& image) {
+        double sum = 0;
+        for (uint8_t v : image.rgb) sum += v;
+        return sum / static_cast<double>(image.rgb.size());
+    };
+    Result r = RunTool(dir.path(), {"snap", "--out", "plain.ppm"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunTool(dir.path(), {"snap", "--set", "brightness=85", "--out", "bright.ppm"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunTool(dir.path(), {"snap", "--set", "brightness=15", "--set", "contrast=50", "--out", "dark.ppm"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const double plain = mean(Decode(dir.path() / "plain.ppm"));
+    EXPECT_GT(mean(Decode(dir.path() / "bright.ppm")), plain + 40);
+    EXPECT_LT(mean(Decode(dir.path() / "dark.ppm")), plain - 40);
+    r = RunTool(dir.path(), {"snap", "--set", "roll=5", "--out", "never.ppm"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir.path() / "never.ppm"));
+}
+
 }  // namespace

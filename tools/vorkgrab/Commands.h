@@ -2,6 +2,9 @@
 // returns the program's exit code, or throws UsageError or Failure.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "Options.h"
 #include "VORKDirectShowGrabber.h"
 
@@ -10,3 +13,9 @@ int SnapCommand(CVORKDirectShowGrabber& g, const Options& o);
 int PropsCommand(CVORKDirectShowGrabber& g);
 int SetCommand(CVORKDirectShowGrabber& g, const Options& o);
 int FormatCommand(CVORKDirectShowGrabber& g, const Options& o);
+
+// NAME=PERCENT[:auto|:manual] assignments: all checked (UsageError) and found on
+// the camera (Failure) before any is written, then each written and read back;
+// `report` prints what each property holds afterwards.
+void CheckSettings(const std::vector<std::string>& assignments);
+int ApplySettings(CVORKDirectShowGrabber& g, const std::vector<std::string>& assignments, bool report);

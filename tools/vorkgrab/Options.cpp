@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include "Commands.h"
 #include "Errors.h"
 #include "ImageFile.h"
 #include "OutputPattern.h"
@@ -35,6 +36,7 @@ const char kUsage[] =
     "  --color-mode M            0 RGB8, 2 RGB555, 3 RGB565, 4 RGB24, 5 RGB32\n"
     "  --size WxH                the grab rectangle, e.g. 320x240\n"
     "  --fps F                   the frame rate\n"
+    "  --set NAME=PERCENT        snap: set a property first (as the set command; may be repeated)\n"
     "  --force                   replace existing image files\n"
     "  --verbose                 show the error log and error events as they happen\n"
     "  --help                    this text\n";
@@ -99,7 +101,9 @@ void CheckCombination(const Options& o) {
     for (const char* c : kCommands) known = known || o.command == c;
     if (!known) throw UsageError{"unknown command " + Printable(o.command)};
     if (o.command == "set" && o.assignments.empty()) throw UsageError{"set: no NAME=PERCENT given"};
+    if (!o.settings.empty() && o.command != "snap") throw UsageError{"--set is for snap; use the set command"};
     if (o.command == "snap") {
+        CheckSettings(o.settings);
         const OutputPattern pattern(o.out);
         const bool several = o.count > 1 || o.seconds > 0;
         if (several && !pattern.Numbered())
@@ -130,6 +134,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (arg == "--force") o.force = true;
         else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--fps") o.fps = Positive(arg, value(), kMaxFps);
+        else if (arg == "--set") o.settings.push_back(value());
         else if (arg == "--color-mode") {
             const int m = static_cast<int>(Whole(arg, value(), 0, 5));
             if (m == 1) throw UsageError{"--color-mode: 1 has no pixel format here; use 0, 2, 3, 4 or 5"};

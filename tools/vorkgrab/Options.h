@@ -10,6 +10,7 @@
 struct Options {
     std::string command;
     std::vector<std::string> assignments;  // set: NAME=PERCENT[:auto|:manual]
+    std::vector<std::string> settings;     // snap --set: the same, applied before the pictures
     std::wstring ini;                      // absolute once the program runs
     std::wstring cameras;
     std::wstring out = L"snaps/frame_%03d.png";

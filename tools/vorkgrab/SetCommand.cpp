@@ -64,9 +64,15 @@ bool Applied(const Assignment& a, const PropertyValue& now) {
 
 }  // namespace
 
-int SetCommand(CVORKDirectShowGrabber& g, const Options& o) {
+int SetCommand(CVORKDirectShowGrabber& g, const Options& o) { return ApplySettings(g, o.assignments, true); }
+
+void CheckSettings(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) Parse(text);
+}
+
+int ApplySettings(CVORKDirectShowGrabber& g, const std::vector<std::string>& texts, bool report) {
     std::vector<Assignment> assignments;
-    for (const std::string& text : o.assignments) assignments.push_back(Parse(text));
+    for (const std::string& text : texts) assignments.push_back(Parse(text));
     for (const Assignment& a : assignments) {
         PropertyValue now;
         if (ReadProperty(g, *a.property, now) != 0)
@@ -87,7 +93,7 @@ int SetCommand(CVORKDirectShowGrabber& g, const Options& o) {
             std::fprintf(stderr, "vorkgrab: %s was not applied; %s\n", Printable(a.text).c_str(),
                          Now(g, *a.property).c_str());
             ++failures;
-        } else {
+        } else if (report) {
             std::printf("%-13s %s\n", a.property->name, Describe(*a.property, now).c_str());
         }
     }

@@ -115,6 +115,7 @@ double Since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 }  // namespace
 
 int SnapCommand(CVORKDirectShowGrabber& g, const Options& o) {
+    if (!o.settings.empty()) ApplySettings(g, o.settings, false);
     FrameReader reader(g, o, CheckDelivery(g, o));
     Saver saver(o);
     const auto start = Clock::now();

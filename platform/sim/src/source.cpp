@@ -114,6 +114,13 @@ struct CounterLayout {
 
 }  // namespace
 
+bool FrameToPicture(const BYTE* frame, size_t size, const VideoFormat& format, std::vector<BYTE>& rgb) {
+    RgbPicture picture;
+    if (!UnpackFrame(frame, size, format.subtype, format.width, format.height, picture)) return false;
+    rgb = std::move(picture.rgb);
+    return true;
+}
+
 long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format) {
     CounterLayout layout(format);
     if (!frame || !layout.Fits()) return -1;

@@ -126,6 +126,10 @@ std::vector<PropertyFrameCall> PropertyFrameCalls();
 // delivered: bottom-up for RGB), or -1 when the frame carries none.
 long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format);
 
+// A frame of any format the simulation makes (RGB bottom up, YUY2, MJPG) as a
+// picture: red, green, blue per pixel, top row first; false when it is not one.
+bool FrameToPicture(const BYTE* frame, size_t size, const VideoFormat& format, std::vector<BYTE>& rgb);
+
 // Colour of a pixel of the test pattern as a person sees it (x from the left, y
 // from the top), before the frame counter is stamped.
 void PatternColor(LONG x, LONG y, LONG width, LONG height, BYTE& r, BYTE& g, BYTE& b);

@@ -1,0 +1,200 @@
+// Webcams as they are: YUY2 and MJPG only. The graph puts a colour space
+// converter or an MJPEG decompressor (or both) between the camera and the sample
+// grabber; the pictures must still be the pattern, right way up, in every RGB
+// colour mode and at every size the camera offers. Format changes must not pile
+// up filters, and the camera's picture settings must show in the frames.
+#include "TestSupport.h"
+
+#include <cmath>
+
+namespace {
+
+using vorktest::BoardTest;
+
+vorksim::CameraDescription Webcam(std::vector<vorksim::VideoFormat> formats) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    d.friendlyName = L"Webcam";
+    d.devicePath = L"webcam";
+    d.formats = std::move(formats);
+    d.unthrottled = true;
+    return d;
+}
+
+GUID SubtypeOfMode(int mode) {
+    switch (mode) {
+    case 2: return MEDIASUBTYPE_RGB555;
+    case 3: return MEDIASUBTYPE_RGB565;
+    case 5: return MEDIASUBTYPE_RGB32;
+    default: return MEDIASUBTYPE_RGB24;
+    }
+}
+
+// Pixels whose neighbourhood in the pattern is flat: there, chroma subsampling
+// and the JPEG's blocks cannot move the colour far.
+bool Flat(LONG x, LONG y, LONG w, LONG h) {
+    BYTE r, g, b;
+    vorksim::PatternColor(x, y, w, h, r, g, b);
+    for (LONG dy : {-3, 0, 3})
+        for (LONG dx : {-3, 0, 3}) {
+            const LONG nx = std::clamp<LONG>(x + dx, 0, w - 1), ny = std::clamp<LONG>(y + dy, 0, h - 1);
+            BYTE r2, g2, b2;
+            vorksim::PatternColor(nx, ny, w, h, r2, g2, b2);
+            if (std::abs(r - r2) > 20 || std::abs(g - g2) > 20 || std::abs(b - b2) > 20) return false;
+        }
+    return true;
+}
+
+struct Comparison {
+    int worst = 0;        // largest channel error on flat pixels
+    double mean = 0;      // mean channel error over every pixel
+    bool markerTopLeft = false;
+};
+
+// The picture against the pattern, away from the row of counter blocks.
+Comparison Compare(const std::vector<BYTE>& rgb, LONG w, LONG h) {
+    Comparison c;
+    const LONG block = std::min(w / 40, h / 40);
+    double sum = 0;
+    long count = 0;
+    for (LONG y = 0; y < h; ++y) {
+        if (block >= 1 && y >= h / 2 - block && y <= h / 2 + block) continue;
+        for (LONG x = 0; x < w; ++x) {
+            BYTE want[3];
+            vorksim::PatternColor(x, y, w, h, want[0], want[1], want[2]);
+            const BYTE* got = rgb.data() + (static_cast<size_t>(y) * w + x) * 3;
+            for (int k = 0; k < 3; ++k) {
+                const int e = std::abs(got[k] - want[k]);
+                sum += e;
+                ++count;
+                if (Flat(x, y, w, h)) c.worst = std::max(c.worst, e);
+            }
+        }
+    }
+    c.mean = sum / static_cast<double>(count);
+    const BYTE* marker = rgb.data() + (static_cast<size_t>(h / 32) * w + w / 32) * 3;
+    c.markerTopLeft = marker[0] > 200 && marker[1] > 200 && marker[2] > 200;
+    return c;
+}
+
+class RealisticCameraTest : public BoardTest {
+protected:
+    // A grabber opened as the framework opens one, with the channel's colour
+    // mode and size, and without vertical mirroring: frames stay as delivered.
+    std::unique_ptr<TestGrabber> Open(int mode, LONG w, LONG h) {
+        WriteIni("[G_Channel0]\nMirrorImgVerticalInPlace=0\nColorMode=" + std::to_string(mode) +
+                 "\nGrabWidth=" + std::to_string(w) + "\nGrabHeight=" + std::to_string(h) + "\n");
+        auto g = std::make_unique<TestGrabber>(L"G", true);
+        EXPECT_TRUE(g->IsInitialized());
+        return g;
+    }
+    size_t FiltersInGraph(TestGrabber& g) {
+        CComPtr<IEnumFilters> filters;
+        if (FAILED(g.m_pGraph->EnumFilters(&filters))) return 0;
+        size_t n = 0;
+        IBaseFilter* f = nullptr;
+        while (filters->Next(1, &f, nullptr) == S_OK) {
+            f->Release();
+            ++n;
+        }
+        return n;
+    }
+};
+
+TEST_F(RealisticCameraTest, Yuy2AndMjpgCamerasGiveThePatternInEveryModeAndSize) {
+    struct Camera {
+        const char* name;
+        std::vector<vorksim::VideoFormat> formats;
+        int tolerance;  // on flat pixels, before the 16-bit modes' own rounding
+        double meanTolerance;
+    } cameras[] = {
+        // BT.601 in integers both ways: a level or two; chroma shared by two
+        // pixels only matters at edges, which the flat test leaves out.
+        {"YUY2", {{640, 480, MEDIASUBTYPE_YUY2, 30}, {320, 240, MEDIASUBTYPE_YUY2, 30}}, 4, 3.0},
+        // JPEG at quality 90 with 4:2:2 chroma works in 8x8 blocks: an edge
+        // rings across its whole block, so pixels 3 apart from it still move,
+        // by up to a tenth of the range; on average a few levels.
+        {"MJPG", {{640, 480, MEDIASUBTYPE_MJPG, 30}, {320, 240, MEDIASUBTYPE_MJPG, 30}}, 28, 4.0},
+    };
+    for (const Camera& camera : cameras) {
+        const vorksim::CameraId id = vorksim::AddCamera(Webcam(camera.formats));
+        for (const vorksim::VideoFormat& size : camera.formats) {
+            for (int mode : {2, 3, 4, 5}) {
+                SCOPED_TRACE(std::string(camera.name) + " " + std::to_string(size.width) + "x" +
+                             std::to_string(size.height) + " mode " + std::to_string(mode));
+                auto g = Open(mode, size.width, size.height);
+                BYTE* frame = g->SnapToAddBuffer(5000);
+                ASSERT_NE(frame, nullptr);
+                const vorksim::VideoFormat delivered{size.width, size.height, SubtypeOfMode(mode), 30};
+                EXPECT_EQ(vorksim::GetCameraState(id).format.subtype, size.subtype) << "the camera sends its own format";
+                std::vector<BYTE> rgb;
+                ASSERT_TRUE(vorksim::FrameToPicture(frame, static_cast<size_t>(g->GetImgBufSize()), delivered, rgb));
+                const Comparison c = Compare(rgb, size.width, size.height);
+                const int quantisation = mode == 2 || mode == 3 ? 8 : 0;
+                EXPECT_LE(c.worst, camera.tolerance + quantisation);
+                EXPECT_LE(c.mean, camera.meanTolerance + quantisation / 2.0);
+                EXPECT_TRUE(c.markerTopLeft) << "the picture is not the right way up";
+                EXPECT_GE(vorksim::DecodeFrameCounter(frame, delivered), 0) << "the frame counter is unreadable";
+                g->DeInitGrabber();
+            }
+        }
+        vorksim::RemoveCamera(id);
+    }
+}
+
+TEST_F(RealisticCameraTest, TwentyFormatChangesLeaveNoStaleFilter) {
+    vorksim::AddCamera(Webcam({{640, 480, MEDIASUBTYPE_MJPG, 30}, {320, 240, MEDIASUBTYPE_MJPG, 30}}));
+    auto g = Open(4, 640, 480);
+    const VORKColorMode modes[] = {VORKColorModeRGB565, VORKColorModeRGB24, VORKColorModeRGB555, VORKColorModeRGB32};
+    for (int i = 0; i < 20; ++i) {
+        SCOPED_TRACE(i);
+        const VORKColorMode mode = modes[i % 4];
+        ASSERT_EQ(g->WriteColorMode(mode), 0);
+        int x = 0, y = 0, w = i % 2 ? 320 : 640, h = i % 2 ? 240 : 480;
+        ASSERT_EQ(g->WriteGrabRect(x, y, w, h), 0);
+        // Source, grabber and renderer, the decompressor, and a converter only
+        // for the modes the decompressor does not make.
+        const bool chain = mode == VORKColorModeRGB565 || mode == VORKColorModeRGB555;
+        EXPECT_EQ(FiltersInGraph(*g), chain ? 5u : 4u);
+        AM_MEDIA_TYPE mt{};
+        ASSERT_EQ(g->m_pSampleGrabber->GetConnectedMediaType(&mt), S_OK);
+        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+        EXPECT_EQ(vih->bmiHeader.biWidth, w);
+        EXPECT_TRUE(IsEqualGUID(mt.subtype, SubtypeOfMode(mode)));
+        CoTaskMemFree(mt.pbFormat);
+    }
+    g->m_lOldBufSize = -1;  // the buffers follow the last format
+    g->UpdateImgBufferSizes(0);
+    EXPECT_NE(g->SnapToAddBuffer(5000), nullptr);
+    g->DeInitGrabber();
+    EXPECT_FALSE(g->m_pGraph) << "the closed board holds no graph";
+}
+
+TEST_F(RealisticCameraTest, ABrightnessSetThroughThePlugInShowsInTheNextPicture) {
+    vorksim::AddCamera(Webcam({{320, 240, MEDIASUBTYPE_YUY2, 30}}));
+    auto g = Open(4, 320, 240);
+    auto meanLevel = [&] {
+        BYTE* frame = g->SnapToAddBuffer(5000);
+        EXPECT_NE(frame, nullptr);
+        if (!frame) return 0.0;
+        double sum = 0;
+        for (LONG i = 0; i < g->GetImgBufSize(); ++i) sum += frame[i];
+        return sum / g->GetImgBufSize();
+    };
+    const double before = meanLevel();
+    ASSERT_EQ(g->SetProcAmpParam(VideoProcAmp_Brightness, 80, VideoProcAmp_Flags_Manual), 0);
+    const double brighter = meanLevel();
+    ASSERT_EQ(g->SetProcAmpParam(VideoProcAmp_Brightness, 20, VideoProcAmp_Flags_Manual), 0);
+    const double darker = meanLevel();
+    // 30 percent of the range is about 77 levels; clipping at white takes some.
+    EXPECT_GT(brighter, before + 40) << before << " -> " << brighter;
+    EXPECT_LT(darker, before - 40) << before << " -> " << darker;
+    ASSERT_EQ(g->SetProcAmpParam(VideoProcAmp_Contrast, 0, VideoProcAmp_Flags_Manual), 0);
+    ASSERT_EQ(g->SetProcAmpParam(VideoProcAmp_Brightness, 50, VideoProcAmp_Flags_Manual), 0);
+    BYTE* flat = g->SnapToAddBuffer(5000);
+    ASSERT_NE(flat, nullptr);
+    // No contrast: one grey everywhere but the counter's blocks.
+    EXPECT_NEAR(flat[3 * 10], flat[3 * 300], 2);
+    g->DeInitGrabber();
+}
+
+}  // namespace
