@@ -6,10 +6,10 @@
 
 namespace {
 
-vorksim::CameraDescription Camera(LONG width, LONG height, bool unthrottled) {
+vorksim::CameraDescription Camera(LONG width, LONG height, bool unthrottled, GUID subtype = MEDIASUBTYPE_RGB24) {
     vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
     d.friendlyName = L"Bench camera";
-    d.formats = {{width, height, MEDIASUBTYPE_RGB24, 30.0}};
+    d.formats = {{width, height, subtype, 30.0}};
     d.unthrottled = unthrottled;
     return d;
 }
@@ -74,6 +74,36 @@ void ContinuousDelivery(benchmark::State& state) {
     state.counters["failures"] = static_cast<double>(failures);
 }
 
+// Continuous acquisition through the plug-in from an unthrottled MJPG camera:
+// each frame is compressed by the camera and decompressed in the graph.
+void ContinuousDeliveryMjpg(benchmark::State& state) {
+    Host host(Camera(static_cast<LONG>(state.range(0)), static_cast<LONG>(state.range(1)), true, MEDIASUBTYPE_MJPG));
+    TestGrabber g(L"Bench", true);
+    g.SnapAsyncToRing();
+    long failures = 0;
+    for (auto _ : state)
+        if (!g.WaitForSnap(true, 5000)) ++failures;
+    g.StopSnap();
+    g.DeInitGrabber();
+    state.SetItemsProcessed(state.iterations());
+    state.counters["failures"] = static_cast<double>(failures);
+}
+
+// One frame converted as the graph's filters convert it: YUY2 or MJPG to RGB24.
+void Conversion(benchmark::State& state, GUID from) {
+    const vorksim::VideoFormat format{static_cast<LONG>(state.range(0)), static_cast<LONG>(state.range(1)), from, 30};
+    std::vector<BYTE> frame, out;
+    vorksim::MakePatternFrame(format, frame);
+    for (auto _ : state) {
+        vorksim::ConvertFrame(frame.data(), frame.size(), format, MEDIASUBTYPE_RGB24, out);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["in_bytes"] = static_cast<double>(frame.size());
+}
+void Yuy2ToRgb24(benchmark::State& state) { Conversion(state, MEDIASUBTYPE_YUY2); }
+void MjpgToRgb24(benchmark::State& state) { Conversion(state, MEDIASUBTYPE_MJPG); }
+
 // A single snap into the additional buffer from a 30 fps camera.
 void SingleSnapLatency(benchmark::State& state) {
     Host host(Camera(640, 480, false));
@@ -89,5 +119,8 @@ void SingleSnapLatency(benchmark::State& state) {
 
 BENCHMARK(SimulatedCameraRate)->Args({640, 480})->Args({1920, 1080})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(ContinuousDelivery)->Args({640, 480})->Args({1920, 1080})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ContinuousDeliveryMjpg)->Args({1280, 720})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(Yuy2ToRgb24)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+BENCHMARK(MjpgToRgb24)->Args({640, 480})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK(SingleSnapLatency)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -121,6 +121,22 @@ bool FrameToPicture(const BYTE* frame, size_t size, const VideoFormat& format, s
     return true;
 }
 
+bool MakePatternFrame(const VideoFormat& format, std::vector<BYTE>& frame) {
+    RgbPicture picture;
+    picture.Resize(format.width, format.height);
+    for (LONG y = 0; y < format.height; ++y)
+        for (LONG x = 0; x < format.width; ++x) {
+            BYTE* p = picture.At(x, y);
+            PatternColor(x, y, format.width, format.height, p[0], p[1], p[2]);
+        }
+    return PackFrame(picture, format.subtype, frame);
+}
+
+bool ConvertFrame(const BYTE* frame, size_t size, const VideoFormat& from, const GUID& to, std::vector<BYTE>& out) {
+    thread_local RgbPicture picture;
+    return UnpackFrame(frame, size, from.subtype, from.width, from.height, picture) && PackFrame(picture, to, out);
+}
+
 long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format) {
     CounterLayout layout(format);
     if (!frame || !layout.Fits()) return -1;

@@ -130,6 +130,11 @@ long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format);
 // picture: red, green, blue per pixel, top row first; false when it is not one.
 bool FrameToPicture(const BYTE* frame, size_t size, const VideoFormat& format, std::vector<BYTE>& rgb);
 
+// A frame of the test pattern in a format (without its counter), and a frame
+// converted as the graph's transform filters convert it: for benchmarks.
+bool MakePatternFrame(const VideoFormat& format, std::vector<BYTE>& frame);
+bool ConvertFrame(const BYTE* frame, size_t size, const VideoFormat& from, const GUID& to, std::vector<BYTE>& out);
+
 // Colour of a pixel of the test pattern as a person sees it (x from the left, y
 // from the top), before the frame counter is stamped.
 void PatternColor(LONG x, LONG y, LONG width, LONG height, BYTE& r, BYTE& g, BYTE& b);
