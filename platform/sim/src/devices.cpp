@@ -495,8 +495,10 @@ HRESULT CallFault(const std::string& call, long long argument) {
     {
         auto& r = Registry::Instance();
         std::lock_guard<std::mutex> lock(r.mutex);
+        // The latest ones only: a long run must not grow the record.
         auto& arguments = r.callArguments[call];
-        if (arguments.size() < 10000) arguments.push_back(argument);
+        if (arguments.size() >= 64) arguments.erase(arguments.begin());
+        arguments.push_back(argument);
     }
     return CallFault(call);
 }

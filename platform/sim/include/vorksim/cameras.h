@@ -103,7 +103,7 @@ HRESULT CallFault(const std::string& call);
 // The name under which CoCreateInstance of a class can be made to fail.
 std::string CreationCall(REFCLSID clsid);
 // The same, for a call whose argument tests read back (a wait's time-out):
-// CallArguments gives them in call order until ClearCallFaults.
+// CallArguments gives the latest 64 in call order until ClearCallFaults.
 HRESULT CallFault(const std::string& call, long long argument);
 std::vector<long long> CallArguments(const std::string& call);
 
