@@ -308,7 +308,7 @@ TEST_F(VorkgrabInputTest, OutputPatternsAreCheckedBeforeTheCameraOpens) {
         {{"snap", "--out", "%4000d.bmp"}, "--out: '%4000d.bmp' asks for more than 9 digits"},
         {{"snap", "--out", "x_%s.bmp"}, "--out: 'x_%s.bmp' may hold only %d"},
         {{"snap", "--out", "x_%d_%d.bmp"}, "--out: 'x_%d_%d.bmp' holds more than one %d"},
-        {{"snap", "--out", "x_%d"}, "--out: 'x_%d' must end in .png, .bmp or .ppm"},
+        {{"snap", "--out", "x_%d"}, "--out: 'x_%d' must end in .png, .jpg, .bmp or .ppm"},
         {{"snap", "--out", "x.bmp", "--count", "3"}, "--out: 'x.bmp' has no %d"},
         {{"snap", "--out", "x\x1b[2J.bmp"}, "--out: 'x\\x1B[2J.bmp' holds a control character"},
         {{"snap", "--out", std::string(2000, 'a') + ".bmp"}, "--out: '"},

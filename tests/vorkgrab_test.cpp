@@ -79,7 +79,7 @@ TEST_F(VorkgrabTest, BadInputGetsAOneLineErrorAndTheRightExitCode) {
         {{"snap", "--frobnicate"}, 2, "vorkgrab: unknown option --frobnicate"},
         {{"snap", "--count", "many"}, 2, "vorkgrab: --count: 'many' is not a whole number"},
         {{"snap", "--size", "640by480"}, 2, "vorkgrab: --size: '640by480' is not WIDTHxHEIGHT"},
-        {{"snap", "--out", "x.gif"}, 2, "vorkgrab: --out: 'x.gif' must end in .png, .bmp or .ppm"},
+        {{"snap", "--out", "x.gif"}, 2, "vorkgrab: --out: 'x.gif' must end in .png, .jpg, .bmp or .ppm"},
         {{}, 2, "vorkgrab: no command given"},
         {{"list", "--ini", "nofolder/missing.ini"}, 1, "vorkgrab: --ini: the folder of"},
         {{"list", "--cameras", "missing.ini"}, 1, "vorkgrab: missing.ini: cannot be read"},
@@ -176,6 +176,24 @@ TEST_F(VorkgrabTest, SnapSetAppliesPropertiesBeforeThePicture) {
     r = RunTool(dir.path(), {"snap", "--set", "roll=5", "--out", "never.ppm"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(fs::exists(dir.path() / "never.ppm"));
+}
+
+TEST_F(VorkgrabTest, PicturesAreSmallPngAndJpegFiles) {
+    Result r = RunTool(dir.path(), {"snap", "--out", "small.png"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_LT(fs::file_size(dir.path() / "small.png"), 100u * 1024) << "the PNG is not compressed";
+    for (const char* quality : {"90", "20"}) {
+        const std::string name = std::string("q") + quality + ".jpg";
+        r = RunTool(dir.path(), {"snap", "--out", name, "--quality", quality});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const Image image = Decode(dir.path() / name);
+        ASSERT_EQ(image.width, 640);
+        EXPECT_TRUE(image.White(20, 20)) << "marker top left";
+        EXPECT_GT(image.At(20, 100)[2], 100);  // the blue bar
+    }
+    EXPECT_LT(fs::file_size(dir.path() / "q20.jpg"), fs::file_size(dir.path() / "q90.jpg"));
+    r = RunTool(dir.path(), {"snap", "--out", "x.jpg", "--quality", "0"});
+    EXPECT_EQ(r.exitCode, 2);
 }
 
 }  // namespace

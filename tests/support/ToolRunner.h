@@ -41,8 +41,7 @@ struct Image {
     bool White(int x, int y) const { return At(x, y)[0] > 230 && At(x, y)[1] > 230 && At(x, y)[2] > 230; }
 };
 
-// Reads the formats the program writes: PPM, 24-bit BMP and PNG with stored
-// deflate blocks.
+// Reads the formats the program writes: PPM, 24-bit BMP, PNG and JPEG.
 Image Decode(const std::filesystem::path& file);
 
 }  // namespace vorktest

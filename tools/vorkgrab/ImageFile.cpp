@@ -1,5 +1,7 @@
 #include "ImageFile.h"
 
+#include "stb_image_write.h"
+
 #include <algorithm>
 #include <array>
 #include <cwctype>
@@ -58,70 +60,25 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
     Put16(b, v & 0xFFFF);
     Put16(b, v >> 16);
 }
-void Put32BigEndian(std::vector<uint8_t>& b, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<uint8_t>(v >> shift));
+
+
+
+void AppendBytes(void* context, void* data, int size) {
+    auto* out = static_cast<std::vector<uint8_t>*>(context);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    out->insert(out->end(), bytes, bytes + size);
 }
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
-    static const auto table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
-
-void PngChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
-    Put32BigEndian(out, static_cast<uint32_t>(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    Put32BigEndian(out, Crc32(out.data() + start, out.size() - start));
-}
-
-// PNG with its image data in stored (uncompressed) deflate blocks: every viewer
-// reads it, and no compression library is needed.
+// PNG with deflate compression and per-row filters.
 std::vector<uint8_t> EncodePng(const RgbImage& image) {
-    std::vector<uint8_t> raw;
-    const size_t row = static_cast<size_t>(image.width) * 3;
-    raw.reserve((row + 1) * static_cast<size_t>(image.height));
-    for (int y = 0; y < image.height; ++y) {
-        raw.push_back(0);  // no filter
-        const uint8_t* src = image.rgb.data() + row * static_cast<size_t>(y);
-        raw.insert(raw.end(), src, src + row);
-    }
-    std::vector<uint8_t> z = {0x78, 0x01};
-    size_t offset = 0;
-    do {
-        const size_t n = std::min<size_t>(65535, raw.size() - offset);
-        z.push_back(offset + n == raw.size() ? 1 : 0);
-        Put16(z, static_cast<unsigned>(n));
-        Put16(z, static_cast<unsigned>(~n & 0xFFFF));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(offset),
-                 raw.begin() + static_cast<std::ptrdiff_t>(offset + n));
-        offset += n;
-    } while (offset < raw.size());
-    uint32_t a = 1, b = 0;
-    for (uint8_t v : raw) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    }
-    Put32BigEndian(z, (b << 16) | a);
+    std::vector<uint8_t> out;
+    stbi_write_png_to_func(&AppendBytes, &out, image.width, image.height, 3, image.rgb.data(), image.width * 3);
+    return out;
+}
 
-    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> header;
-    Put32BigEndian(header, static_cast<uint32_t>(image.width));
-    Put32BigEndian(header, static_cast<uint32_t>(image.height));
-    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8 bits, RGB, deflate, no filter, no interlace
-    PngChunk(out, "IHDR", header);
-    PngChunk(out, "IDAT", z);
-    PngChunk(out, "IEND", {});
+std::vector<uint8_t> EncodeJpeg(const RgbImage& image, int quality) {
+    std::vector<uint8_t> out;
+    stbi_write_jpg_to_func(&AppendBytes, &out, image.width, image.height, 3, image.rgb.data(), quality);
     return out;
 }
 
@@ -190,6 +147,13 @@ bool ToViewable(const uint8_t* data, size_t size, const DeliveredLayout& layout,
     return true;
 }
 
+namespace {
+std::wstring ToLower(std::wstring text) {
+    for (auto& c : text) c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+}  // namespace
+
 bool KindOfPath(const std::wstring& path, ImageKind& kind) {
     if (path.size() < 4) return false;
     std::wstring ext = path.substr(path.size() - 4);
@@ -197,14 +161,17 @@ bool KindOfPath(const std::wstring& path, ImageKind& kind) {
     if (ext == L".png") kind = ImageKind::Png;
     else if (ext == L".bmp") kind = ImageKind::Bmp;
     else if (ext == L".ppm") kind = ImageKind::Ppm;
+    else if (ext == L".jpg" || (path.size() >= 5 && ToLower(path.substr(path.size() - 5)) == L".jpeg"))
+        kind = ImageKind::Jpeg;
     else return false;
     return true;
 }
 
-std::vector<uint8_t> Encode(const RgbImage& image, ImageKind kind) {
+std::vector<uint8_t> Encode(const RgbImage& image, ImageKind kind, int jpegQuality) {
     switch (kind) {
     case ImageKind::Png: return EncodePng(image);
     case ImageKind::Bmp: return EncodeBmp(image);
+    case ImageKind::Jpeg: return EncodeJpeg(image, jpegQuality);
     default: return EncodePpm(image);
     }
 }

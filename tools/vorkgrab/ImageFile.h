@@ -31,12 +31,14 @@ size_t DibStride(int width, int bytesPerPixel);
 // layout is not one or the buffer is smaller than it says.
 bool ToViewable(const uint8_t* data, size_t size, const DeliveredLayout& layout, RgbImage& image);
 
-enum class ImageKind { Png, Bmp, Ppm };
+enum class ImageKind { Png, Bmp, Ppm, Jpeg };
 
 // The kind an output file name asks for by its extension.
 bool KindOfPath(const std::wstring& path, ImageKind& kind);
 
-std::vector<uint8_t> Encode(const RgbImage& image, ImageKind kind);
+// JPEG quality from 1 to 100.
+constexpr int kDefaultJpegQuality = 90;
+std::vector<uint8_t> Encode(const RgbImage& image, ImageKind kind, int jpegQuality = kDefaultJpegQuality);
 
 // Pictures larger than this many pixels a side are not made.
 constexpr int kMaxImageSide = 16384;

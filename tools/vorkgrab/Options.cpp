@@ -26,8 +26,9 @@ const char kUsage[] =
     "  --ini FILE                the framework's INI file, created if missing (default: a temporary one)\n"
     "  --grabber NAME            the grabber's name, its INI section (default DSGRABBER)\n"
     "  --cameras FILE            virtual camera descriptions (simulated platform; default: one camera)\n"
-    "  --out PATTERN             image files, e.g. snaps/frame_%03d.png; .png, .bmp or .ppm\n"
+    "  --out PATTERN             image files, e.g. snaps/frame_%03d.png; .png, .jpg, .bmp or .ppm\n"
     "                            (default snaps/frame_%03d.png)\n"
+    "  --quality Q               JPEG quality from 1 to 100 (default 90)\n"
     "  --count N                 pictures to save (default 1)\n"
     "  --continuous              take them from continuous acquisition into the ring\n"
     "  --every K                 save every K-th frame only\n"
@@ -128,6 +129,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (arg == "--out") o.out = vork::FromUtf8(value());
         else if (arg == "--timeout") o.timeout = static_cast<int>(Whole(arg, value(), 1, kMaxTimeoutMs));
         else if (arg == "--count" || arg == "-n") o.count = Whole(arg, value(), 1, kMaxCount);
+        else if (arg == "--quality") o.quality = static_cast<int>(Whole(arg, value(), 1, 100));
         else if (arg == "--every") o.every = Whole(arg, value(), 1, kMaxCount);
         else if (arg == "--seconds") o.seconds = Positive(arg, value(), kMaxSeconds);
         else if (arg == "--continuous") o.continuous = true;

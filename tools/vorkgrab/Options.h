@@ -16,6 +16,7 @@ struct Options {
     std::wstring out = L"snaps/frame_%03d.png";
     std::wstring grabber = L"DSGRABBER";
     int timeout = 5000;
+    int quality = 90;  // JPEG
     long long count = 1;
     long long every = 1;
     double seconds = 0;

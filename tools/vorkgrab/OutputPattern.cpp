@@ -50,10 +50,10 @@ OutputPattern::OutputPattern(const std::wstring& text) {
     }
     const std::wstring first = Name(0);
     if (first.back() == L'/' || first.back() == L'\\') Refuse(text, "names a folder, not a file");
-    if (!KindOfPath(first, kind_)) Refuse(text, "must end in .png, .bmp or .ppm");
+    if (!KindOfPath(first, kind_)) Refuse(text, "must end in .png, .jpg, .bmp or .ppm");
     // The kind is read from the fixed end of the pattern, so that every file is alike.
     ImageKind last;
-    if (numbered_ && !KindOfPath(suffix_, last)) Refuse(text, "must end in .png, .bmp or .ppm after the %d");
+    if (numbered_ && !KindOfPath(suffix_, last)) Refuse(text, "must end in .png, .jpg, .bmp or .ppm after the %d");
 }
 
 std::wstring OutputPattern::Name(long long index) const {

@@ -85,7 +85,8 @@ public:
         const std::wstring name = pattern_.Name(saved_);
         MakeFolderFor(name);
         std::wstring error;
-        if (!vork::WriteFileWhole(name, Encode(picture, pattern_.Kind()), o_.force, &error)) throw Failure{Utf8(error)};
+        if (!vork::WriteFileWhole(name, Encode(picture, pattern_.Kind(), o_.quality), o_.force, &error))
+            throw Failure{Utf8(error)};
         ++saved_;
         if (!o_.continuous) std::printf("%s\n", Utf8(name).c_str());
     }
