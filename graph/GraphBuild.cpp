@@ -204,6 +204,9 @@ void RemoveIntermediateFilters(IGraphBuilder* graph, IPin* sourceOut, IBaseFilte
 }  // namespace
 
 void CVORKDirectShowGrabber::DisconnectGraph() {
+    // Held from the stop to the last disconnection, so that no other thread
+    // starts the graph while its filters are taken apart.
+    VORKCameraLock hold;
     if (!IsGraphStopped()) Stop();
     if (m_pGraph) RemoveIntermediateFilters(m_pGraph, m_pSourceOutPin, m_pGrabberFilter);
     if (IsConnected() && m_pGraph) {

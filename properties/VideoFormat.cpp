@@ -174,6 +174,7 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
             int count = 0, capsSize = 0;
             config->GetNumberOfCapabilities(&count, &capsSize);
             if (capsSize > 0) caps.resize(static_cast<size_t>(capsSize));
+            VORKCameraLock hold;  // no other thread starts the graph before it is connected again
             DisconnectGraph();
             if (config->GetStreamCaps(index, &cameraFormat, caps.data()) != S_OK ||
                 ShowError(config->SetFormat(cameraFormat.get())))
@@ -261,6 +262,7 @@ int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
         VORKTaskMediaType current;
         if (!ShowError(config->GetFormat(&current)) && current.VideoInfo()) {
             current.VideoInfo()->AvgTimePerFrame = static_cast<REFERENCE_TIME>(frameTime);
+            VORKCameraLock hold;  // no other thread starts the graph before it is connected again
             DisconnectGraph();
             ShowError(config->SetFormat(current.get()));
             ConnectGraph();

@@ -260,10 +260,20 @@ void PinBase::ChangeConnectionType(const AM_MEDIA_TYPE& type) {
     other->OnConnected();
 }
 
+// The receiving pin's filter is held for the call, as DirectShow's pins hold
+// their peer's input interface: a filter taken out of the graph meanwhile goes
+// only when the frame has passed.
 HRESULT PinBase::Deliver(const BYTE* data, LONG length, REFERENCE_TIME time) {
-    PinBase* other = peer();
+    PinBase* other = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        other = peer_;
+        if (other) other->AddRef();
+    }
     if (!other) return VFW_E_NOT_CONNECTED;
-    return other->Receive(data, length, time);
+    const HRESULT hr = other->Receive(data, length, time);
+    other->Release();
+    return hr;
 }
 
 // ---- FilterBase ---------------------------------------------------------------------
