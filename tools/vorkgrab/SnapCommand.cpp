@@ -6,8 +6,8 @@
 
 #include "Commands.h"
 #include "Errors.h"
+#include "Frames.h"
 #include "ImageFile.h"
-#include "Mirror.h"
 #include "OutputPattern.h"
 #include "Session.h"
 #include "vork/host.h"
@@ -16,98 +16,6 @@
 using vork::Utf8;
 
 namespace {
-
-// Reads delivered frames back into pictures. The grabber mirrors a frame in
-// place as if its rows were packed at the grab rectangle's width; the same calls
-// undo that exactly, so the frame is read as DirectShow delivered it: a bitmap
-// of the connected format, with rows padded to 4 bytes.
-class FrameReader {
-public:
-    FrameReader(CVORKDirectShowGrabber& g, const Options& o, const VORKDSFrameFormat& format) {
-        if (format.frameBytes <= 0) throw Failure{"the grabber has not measured its frame size"};
-        frameBytes_ = static_cast<size_t>(format.frameBytes);
-        int x = 0, y = 0;
-        g.GetGrabRect(x, y, rectWidth_, rectHeight_, -1);
-        grabberBytesPerPixel_ = g.GetBytesPerPixel();
-        mirroredVertically_ = ChannelInt(o, L"MirrorImgVerticalInPlace", 1) != 0;
-        mirroredHorizontally_ = ChannelInt(o, L"MirrorImgHorizontalInPlace", 0) != 0;
-        layout_.mode = static_cast<VORKColorMode>(ModeOfSubtype(format.subtype));
-        layout_.width = format.width;
-        layout_.height = format.height < 0 ? -format.height : format.height;
-        layout_.bytesPerPixel = format.bitCount / 8;
-        layout_.stride = static_cast<size_t>(format.stride);
-        layout_.topRowFirst = format.height < 0;
-        const size_t needed = layout_.stride * static_cast<size_t>(layout_.height);
-        if (layout_.height <= 0 || layout_.width <= 0 || needed > frameBytes_)
-            throw Failure{"the delivered frame of " + std::to_string(frameBytes_) + " bytes does not hold its format " +
-                          std::to_string(layout_.width) + "x" + std::to_string(layout_.height) + " " +
-                          SubtypeName(format.subtype)};
-    }
-
-    RgbImage Read(const BYTE* frame) {
-        scratch_.assign(frame, frame + frameBytes_);
-        UndoGrabberMirroring();
-        RgbImage rgb;
-        if (!ToViewable(scratch_.data(), scratch_.size(), layout_, rgb))
-            throw Failure{"the delivered image has no usable size"};
-        return rgb;
-    }
-
-private:
-    void UndoGrabberMirroring() {
-        if (rectWidth_ <= 0 || rectHeight_ <= 0 || grabberBytesPerPixel_ <= 0) return;
-        const size_t row = static_cast<size_t>(rectWidth_) * static_cast<size_t>(grabberBytesPerPixel_);
-        const auto rows = static_cast<unsigned>(std::min(static_cast<size_t>(rectHeight_), frameBytes_ / row));
-        if (rows == 0) return;
-        if (mirroredHorizontally_)
-            MirrorImageHorizontal(scratch_.data(), static_cast<unsigned>(rectWidth_), rows,
-                                  static_cast<unsigned>(grabberBytesPerPixel_));
-        if (mirroredVertically_)
-            MirrorImageVertical(scratch_.data(), static_cast<unsigned>(rectWidth_), rows,
-                                static_cast<unsigned>(grabberBytesPerPixel_));
-    }
-
-    size_t frameBytes_ = 0;
-    int rectWidth_ = 0;
-    int rectHeight_ = 0;
-    int grabberBytesPerPixel_ = 0;
-    bool mirroredVertically_ = true;
-    bool mirroredHorizontally_ = false;
-    DeliveredLayout layout_;
-    std::vector<uint8_t> scratch_;
-};
-
-class Saver {
-public:
-    Saver(const Options& o) : o_(o), pattern_(o.out) {}
-
-    void Save(const RgbImage& picture) {
-        const std::wstring name = pattern_.Name(saved_);
-        MakeFolderFor(name);
-        std::wstring error;
-        if (!vork::WriteFileWhole(name, Encode(picture, pattern_.Kind(), o_.quality), o_.force, &error))
-            throw Failure{Utf8(error)};
-        ++saved_;
-        if (!o_.continuous) std::printf("%s\n", Utf8(name).c_str());
-    }
-    long long saved() const { return saved_; }
-
-private:
-    // Every file's folder is made as the first one's is.
-    static void MakeFolderFor(const std::wstring& name) {
-        namespace fs = std::filesystem;
-        const fs::path folder = vork::FsPath(name).parent_path();
-        if (folder.empty()) return;
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        if (!fs::is_directory(folder, ec))
-            throw Failure{"cannot create the output folder " + Utf8(vork::WidePath(folder))};
-    }
-
-    const Options& o_;
-    OutputPattern pattern_;
-    long long saved_ = 0;
-};
 
 using Clock = std::chrono::steady_clock;
 
@@ -175,7 +83,10 @@ int SnapCommand(CVORKDirectShowGrabber& g, const Options& o) {
                 continue;
             }
             ++frames;
-            if (frames % o.every == 0) saver.Save(reader.Read(image));
+            if (frames % o.every == 0) {
+                const std::wstring name = saver.Save(reader.Read(image));
+                std::printf("%s\n", Utf8(name).c_str());
+            }
             if (progress) report(false);
         }
     }

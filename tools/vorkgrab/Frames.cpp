@@ -1,0 +1,71 @@
+#include "Frames.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "Errors.h"
+#include "Mirror.h"
+#include "Session.h"
+#include "vork/host.h"
+#include "vork/utf8.h"
+
+using vork::Utf8;
+
+FrameReader::FrameReader(CVORKDirectShowGrabber& g, const Options& o, const VORKDSFrameFormat& format) {
+    if (format.frameBytes <= 0) throw Failure{"the grabber has not measured its frame size"};
+    frameBytes_ = static_cast<size_t>(format.frameBytes);
+    int x = 0, y = 0;
+    g.GetGrabRect(x, y, rectWidth_, rectHeight_, -1);
+    grabberBytesPerPixel_ = g.GetBytesPerPixel();
+    mirroredVertically_ = ChannelInt(o, L"MirrorImgVerticalInPlace", 1) != 0;
+    mirroredHorizontally_ = ChannelInt(o, L"MirrorImgHorizontalInPlace", 0) != 0;
+    layout_.mode = static_cast<VORKColorMode>(ModeOfSubtype(format.subtype));
+    layout_.width = format.width;
+    layout_.height = format.height < 0 ? -format.height : format.height;
+    layout_.bytesPerPixel = format.bitCount / 8;
+    layout_.stride = static_cast<size_t>(format.stride);
+    layout_.topRowFirst = format.height < 0;
+    const size_t needed = layout_.stride * static_cast<size_t>(layout_.height);
+    if (layout_.height <= 0 || layout_.width <= 0 || needed > frameBytes_)
+        throw Failure{"the delivered frame of " + std::to_string(frameBytes_) + " bytes does not hold its format " +
+                      std::to_string(layout_.width) + "x" + std::to_string(layout_.height) + " " +
+                      SubtypeName(format.subtype)};
+}
+
+RgbImage FrameReader::Read(const BYTE* frame) {
+    scratch_.assign(frame, frame + frameBytes_);
+    UndoGrabberMirroring();
+    RgbImage rgb;
+    if (!ToViewable(scratch_.data(), scratch_.size(), layout_, rgb)) throw Failure{"the delivered image has no usable size"};
+    return rgb;
+}
+
+void FrameReader::UndoGrabberMirroring() {
+    if (rectWidth_ <= 0 || rectHeight_ <= 0 || grabberBytesPerPixel_ <= 0) return;
+    const size_t row = static_cast<size_t>(rectWidth_) * static_cast<size_t>(grabberBytesPerPixel_);
+    const auto rows = static_cast<unsigned>(std::min(static_cast<size_t>(rectHeight_), frameBytes_ / row));
+    if (rows == 0) return;
+    if (mirroredHorizontally_)
+        MirrorImageHorizontal(scratch_.data(), static_cast<unsigned>(rectWidth_), rows,
+                              static_cast<unsigned>(grabberBytesPerPixel_));
+    if (mirroredVertically_)
+        MirrorImageVertical(scratch_.data(), static_cast<unsigned>(rectWidth_), rows,
+                            static_cast<unsigned>(grabberBytesPerPixel_));
+}
+
+std::wstring Saver::Save(const RgbImage& picture) {
+    const std::wstring name = pattern_.Name(saved_);
+    namespace fs = std::filesystem;
+    const fs::path folder = vork::FsPath(name).parent_path();
+    if (!folder.empty()) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        if (!fs::is_directory(folder, ec))
+            throw Failure{"cannot create the output folder " + Utf8(vork::WidePath(folder))};
+    }
+    std::wstring error;
+    if (!vork::WriteFileWhole(name, Encode(picture, pattern_.Kind(), o_.quality), o_.force, &error))
+        throw Failure{Utf8(error)};
+    ++saved_;
+    return name;
+}

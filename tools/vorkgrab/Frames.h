@@ -1,0 +1,49 @@
+// Delivered frames read back into pictures, and pictures saved to the --out
+// pattern: what snap and serve share.
+#pragma once
+
+#include <vector>
+
+#include "ImageFile.h"
+#include "Options.h"
+#include "OutputPattern.h"
+#include "VORKDirectShowGrabber.h"
+
+// Reads delivered frames back into pictures. The grabber mirrors a frame in
+// place as if its rows were packed at the grab rectangle's width; the same calls
+// undo that exactly, so the frame is read as DirectShow delivered it: a bitmap
+// of the connected format, with rows padded to 4 bytes.
+class FrameReader {
+public:
+    // Throws Failure when the delivered format does not fit the measured frames.
+    FrameReader(CVORKDirectShowGrabber& g, const Options& o, const VORKDSFrameFormat& format);
+    RgbImage Read(const BYTE* frame);
+
+private:
+    void UndoGrabberMirroring();
+
+    size_t frameBytes_ = 0;
+    int rectWidth_ = 0;
+    int rectHeight_ = 0;
+    int grabberBytesPerPixel_ = 0;
+    bool mirroredVertically_ = true;
+    bool mirroredHorizontally_ = false;
+    DeliveredLayout layout_;
+    std::vector<uint8_t> scratch_;
+};
+
+// Saves pictures under the --out pattern's names, one after the other, making
+// each one's folder as needed.
+class Saver {
+public:
+    explicit Saver(const Options& o) : o_(o), pattern_(o.out) {}
+    // The file's name; throws Failure when it cannot be written.
+    std::wstring Save(const RgbImage& picture);
+    long long saved() const { return saved_; }
+    ImageKind kind() const { return pattern_.Kind(); }
+
+private:
+    const Options& o_;
+    OutputPattern pattern_;
+    long long saved_ = 0;
+};
