@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Options.h"
+#include "Session.h"
 #include "VORKDirectShowGrabber.h"
 
 int ListCommand(CVORKDirectShowGrabber& g);
@@ -13,6 +14,9 @@ int SnapCommand(CVORKDirectShowGrabber& g, const Options& o);
 int PropsCommand(CVORKDirectShowGrabber& g);
 int SetCommand(CVORKDirectShowGrabber& g, const Options& o);
 int FormatCommand(CVORKDirectShowGrabber& g, const Options& o);
+// Runs until stopped from the page or interrupted; it may open the board again.
+int ServeCommand(Plugin& plugin, const Options& o);
+extern const char kServePage[];
 
 // NAME=PERCENT[:auto|:manual] assignments: all checked (UsageError) and found on
 // the camera (Failure) before any is written, then each written and read back;

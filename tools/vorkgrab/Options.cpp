@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include <cctype>
+
 #include "Commands.h"
 #include "Errors.h"
 #include "ImageFile.h"
@@ -21,6 +23,8 @@ const char kUsage[] =
     "                            (backlight=off switches it off); all are checked before any is set\n"
     "  format                    read the colour mode, image size and frame rate; write them with\n"
     "                            --color-mode, --size and --fps\n"
+    "  serve                     a live camera page with its controls (--listen, default\n"
+    "                            127.0.0.1:8080; port 0 picks a free one); Ctrl+C stops it\n"
     "\n"
     "options:\n"
     "  --ini FILE                the framework's INI file, created if missing (default: a temporary one)\n"
@@ -39,6 +43,7 @@ const char kUsage[] =
     "  --fps F                   the frame rate\n"
     "  --set NAME=PERCENT        snap: set a property first (as the set command; may be repeated)\n"
     "  --force                   replace existing image files\n"
+    "  --listen ADDR:PORT        serve: the address to listen on\n"
     "  --verbose                 show the error log and error events as they happen\n"
     "  --help                    this text\n";
 
@@ -77,6 +82,17 @@ std::pair<int, int> Size(const std::string& value) {
             static_cast<int>(Whole("--size", value.substr(x + 1), 1, kMaxImageSide))};
 }
 
+std::pair<std::string, int> Listen(const std::string& value) {
+    const size_t colon = value.rfind(':');
+    if (colon == std::string::npos || colon == 0) throw UsageError{"--listen: '" + Printable(value) + "' is not ADDRESS:PORT"};
+    std::string host = value.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    for (char c : host)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != ':' && c != '-')
+            throw UsageError{"--listen: '" + Printable(host) + "' is not an address"};
+    return {host, static_cast<int>(Whole("--listen", value.substr(colon + 1), 0, 65535))};
+}
+
 std::wstring GrabberName(const std::string& value) {
     const std::wstring name = vork::FromUtf8(value);
     if (name.empty() || name.size() > kMaxGrabberName)
@@ -97,12 +113,13 @@ std::wstring FileArgument(const std::string& option, const std::string& value) {
 }
 
 void CheckCombination(const Options& o) {
-    static const char* const kCommands[] = {"list", "snap", "props", "set", "format"};
+    static const char* const kCommands[] = {"list", "snap", "props", "set", "format", "serve"};
     bool known = false;
     for (const char* c : kCommands) known = known || o.command == c;
     if (!known) throw UsageError{"unknown command " + Printable(o.command)};
     if (o.command == "set" && o.assignments.empty()) throw UsageError{"set: no NAME=PERCENT given"};
     if (!o.settings.empty() && o.command != "snap") throw UsageError{"--set is for snap; use the set command"};
+    if (o.command == "serve") (void)OutputPattern(o.out);
     if (o.command == "snap") {
         CheckSettings(o.settings);
         const OutputPattern pattern(o.out);
@@ -137,6 +154,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--fps") o.fps = Positive(arg, value(), kMaxFps);
         else if (arg == "--set") o.settings.push_back(value());
+        else if (arg == "--listen") o.listen = Listen(value());
         else if (arg == "--color-mode") {
             const int m = static_cast<int>(Whole(arg, value(), 0, 5));
             if (m == 1) throw UsageError{"--color-mode: 1 has no pixel format here; use 0, 2, 3, 4 or 5"};

@@ -27,6 +27,7 @@ struct Options {
     std::optional<int> colorMode;
     std::optional<std::pair<int, int>> size;
     std::optional<double> fps;
+    std::pair<std::string, int> listen{"127.0.0.1", 8080};  // serve
 };
 
 extern const char kUsage[];

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include <cstdio>
+#include <mutex>
 #include <cwchar>
 
 #include "Errors.h"
@@ -22,8 +23,16 @@ void OnLogLine(void*, const wchar_t* text, int code, int level) {
         std::fprintf(stderr, "log (code %d, level %d): %s\n", code, level, Printable(std::wstring(text), 500).c_str());
 }
 
+std::mutex g_eventsMutex;
+std::vector<std::string> g_events;
+
 void OnErrorEvent(void*, CVORKGrabberBase*, const wchar_t* text, int code) {
     ++g_reports.errorEvents;
+    {
+        std::lock_guard<std::mutex> lock(g_eventsMutex);
+        g_events.push_back("event " + std::to_string(code) + ": " + Printable(std::wstring(text), 300));
+        if (g_events.size() > 8) g_events.erase(g_events.begin());
+    }
     if (code == 31) ++g_reports.deviceLost;
     if (g_reports.verbose || code == 31 || code == 3 || code == 9)
         std::fprintf(stderr, "event %d: %s\n", code, Printable(std::wstring(text), 500).c_str());
@@ -37,6 +46,11 @@ Function Export(HMODULE module, const char* name) {
 }
 
 }  // namespace
+
+std::vector<std::string> RecentEvents() {
+    std::lock_guard<std::mutex> lock(g_eventsMutex);
+    return g_events;
+}
 
 void ListenToFramework(bool verbose) {
     g_reports.verbose = verbose;
@@ -60,6 +74,15 @@ Plugin::Plugin(const Options& o) {
     initDll_ = Export<bool (*)(const wchar_t*, int)>(module_, "InitDll");
     deInitDll_ = Export<bool (*)()>(module_, "DeInitDll");
     if (!initDll_ || !deInitDll_) throw Failure{"the plug-in exports no InitDll/DeInitDll"};
+    if (!initDll_(o.grabber.c_str(), 0)) throw Failure{"the framework has no grabber container"};
+    CVORKGrabberContainer* container = GetGrabberContainer();
+    grabber_ = dynamic_cast<CVORKDirectShowGrabber*>(container->GetGrabber(container->GetGrabberCount() - 1));
+    if (!grabber_) throw Failure{"InitDll created no DirectShow grabber"};
+}
+
+void Plugin::Reopen(const Options& o) {
+    deInitDll_();
+    grabber_ = nullptr;
     if (!initDll_(o.grabber.c_str(), 0)) throw Failure{"the framework has no grabber container"};
     CVORKGrabberContainer* container = GetGrabberContainer();
     grabber_ = dynamic_cast<CVORKDirectShowGrabber*>(container->GetGrabber(container->GetGrabberCount() - 1));

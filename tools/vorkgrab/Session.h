@@ -3,6 +3,7 @@
 // what the camera delivers compared with what was asked.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,13 @@
 // ---- What the framework reports while the program runs -------------------------
 struct Reports {
     bool verbose = false;
-    int deviceLost = 0;
-    int errorEvents = 0;
+    std::atomic<int> deviceLost{0};
+    std::atomic<int> errorEvents{0};
 };
 extern Reports g_reports;
 void ListenToFramework(bool verbose);
+// The latest error events' texts, newest last (at most eight).
+std::vector<std::string> RecentEvents();
 
 // Media events are handled while the thread that opened the board pumps.
 void PumpMessages();
@@ -28,6 +31,9 @@ public:
     Plugin(const Plugin&) = delete;
     Plugin& operator=(const Plugin&) = delete;
     CVORKDirectShowGrabber& grabber() { return *grabber_; }
+    // Closes the board and opens it again, as a host does to apply a new
+    // configuration; throws Failure when no grabber comes back.
+    void Reopen(const Options& o);
 
 private:
     HMODULE module_ = nullptr;

@@ -89,8 +89,10 @@ void CheckOutput(const Options& o) {
     }
 }
 
-int RunCommand(CVORKDirectShowGrabber& g, const Options& o) {
+int RunCommand(Plugin& plugin, const Options& o) {
+    CVORKDirectShowGrabber& g = plugin.grabber();
     if (o.command == "list") return ListCommand(g);
+    if (o.command == "serve") return ServeCommand(plugin, o);
     if (!g.IsInitialized()) throw Failure{"no camera could be opened"};
     if (o.command == "snap") return SnapCommand(g, o);
     if (o.command == "props") return PropsCommand(g);
@@ -119,7 +121,7 @@ int Run(const Options& o) {
     {
         Plugin plugin(o);
         PumpMessages();
-        result = RunCommand(plugin.grabber(), o);
+        result = RunCommand(plugin, o);
     }
     CoUninitialize();
     if (o.command == "format" && result == kSuccess) edit.Keep();

@@ -1,0 +1,430 @@
+// serve: a live camera page on a local address. The thread that opened the board
+// keeps every call into the plug-in: it pumps the window messages, takes the
+// frames of continuous acquisition, encodes the latest as JPEG for the page's
+// stream, and carries out the requests that the HTTP threads queue for it
+// (properties, format, camera, snap, stop). The HTTP threads never touch the
+// grabber.
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "Commands.h"
+#include "Errors.h"
+#include "Frames.h"
+#include "Properties.h"
+#include "Session.h"
+#include "Text.h"
+#include "vork/host.h"
+#include "vork/utf8.h"
+
+using vork::Utf8;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// A request for the board's thread, and its answer: an HTTP status and a body.
+struct Job {
+    std::string kind;
+    std::map<std::string, std::string> args;
+    std::promise<std::pair<int, std::string>> done;
+};
+
+// What the board's thread and the HTTP threads share, under one mutex.
+struct Shared {
+    std::mutex mutex;
+    std::condition_variable frameReady;
+    std::string jpeg;  // the latest frame
+    long frames = 0;
+    std::string state = "{}";
+    std::deque<std::shared_ptr<Job>> jobs;
+    std::string snapshot;  // the last snap, for the page to show
+    bool stopping = false;
+};
+
+std::pair<int, std::string> Answer(bool ok, const std::string& message) {
+    return {ok ? 200 : 400, "{\"ok\":" + std::string(ok ? "true" : "false") + ",\"message\":" + JsonString(message) + "}"};
+}
+
+
+class Server {
+public:
+    Server(Plugin& plugin, Options o) : plugin_(plugin), o_(std::move(o)) {}
+
+    int Run() {
+        SetUpRoutes();
+        const std::string host = o_.listen.first;
+        int port = o_.listen.second;
+        if (port == 0) port = http_.bind_to_any_port(host);
+        else if (!http_.bind_to_port(host, port)) port = -1;
+        if (port <= 0) throw Failure{"--listen: cannot listen on " + host + ":" + std::to_string(o_.listen.second)};
+        std::printf("serving on http://%s:%d/\n", host.c_str(), port);
+        std::fflush(stdout);
+        std::thread listener([this] { http_.listen_after_bind(); });
+        try {
+            Loop();
+        } catch (...) {
+            Shutdown(listener);
+            throw;
+        }
+        Shutdown(listener);
+        return kSuccess;
+    }
+
+private:
+    CVORKDirectShowGrabber& g() { return plugin_.grabber(); }
+
+    void Shutdown(std::thread& listener) {
+        {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            shared_.stopping = true;
+            for (auto& job : shared_.jobs) job->done.set_value(Answer(false, "the server is stopping"));
+            shared_.jobs.clear();
+        }
+        shared_.frameReady.notify_all();
+        http_.stop();
+        listener.join();
+        if (g().IsGrabThreadRunning()) g().StopGrabThread(true);
+    }
+
+    // ---- The board's thread ------------------------------------------------------
+    void Loop() {
+        Start();
+        auto lastState = Clock::time_point{};
+        while (!vork::Interrupted()) {
+            PumpMessages();
+            if (acquiring_) TakeFrame();
+            else std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no camera: only requests
+            RunJobs();
+            if (Clock::now() - lastState > std::chrono::milliseconds(300)) {
+                PublishState();
+                lastState = Clock::now();
+            }
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            if (shared_.stopping) break;
+        }
+    }
+
+    void Start() {
+        reader_.reset();
+        acquiring_ = false;
+        message_.clear();
+        if (!g().IsInitialized()) {
+            message_ = "no camera could be opened";
+            return;
+        }
+        try {
+            reader_ = std::make_unique<FrameReader>(g(), o_, CheckDelivery(g(), o_));
+        } catch (const Failure& e) {
+            message_ = e.message;
+            return;
+        }
+        acquiring_ = g().StartGrabThread();
+        if (!acquiring_) message_ = "continuous acquisition did not start";
+    }
+
+    void Stop() {
+        if (g().IsGrabThreadRunning()) g().StopGrabThread(true);
+        acquiring_ = false;
+    }
+
+    void TakeFrame() {
+        BYTE* image = g().GetLastGrabbedBufferInRingSynced(40);
+        if (!image || !g().LockBufferInRing(image)) return;
+        try {
+            latest_ = reader_->Read(image);
+        } catch (const Failure& e) {
+            message_ = e.message;
+        }
+        g().ReleaseBufferInRing(image);
+        std::vector<uint8_t> jpeg = Encode(latest_, ImageKind::Jpeg, 80);
+        {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            shared_.jpeg.assign(jpeg.begin(), jpeg.end());
+            ++shared_.frames;
+        }
+        shared_.frameReady.notify_all();
+    }
+
+    void RunJobs() {
+        std::deque<std::shared_ptr<Job>> jobs;
+        {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            jobs.swap(shared_.jobs);
+        }
+        for (auto& job : jobs) {
+            std::pair<int, std::string> answer;
+            try {
+                answer = Do(*job);
+            } catch (const UsageError& e) {
+                answer = Answer(false, e.message);
+            } catch (const Failure& e) {
+                answer = Answer(false, e.message);
+            }
+            job->done.set_value(answer);
+        }
+    }
+
+    std::pair<int, std::string> Do(Job& job) {
+        if (job.kind == "set") {
+            const std::string assignment = job.args["name"] + "=" + job.args["value"] +
+                                           (job.args.count("mode") ? ":" + job.args["mode"] : std::string());
+            ApplySettings(g(), {assignment}, false);
+            return Answer(true, assignment);
+        }
+        if (job.kind == "snap") return Snap();
+        if (job.kind == "format") return Format(job.args);
+        if (job.kind == "camera") return Camera(job.args["index"]);
+        if (job.kind == "stop") {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            shared_.stopping = true;
+            return Answer(true, "stopping");
+        }
+        return Answer(false, "unknown request");
+    }
+
+    std::pair<int, std::string> Snap() {
+        if (latest_.width == 0) return Answer(false, "no picture yet");
+        const std::wstring name = saver_.Save(latest_);
+        // The page shows it as PNG: browsers show no BMP or PPM.
+        const std::vector<uint8_t> bytes = Encode(latest_, ImageKind::Png);
+        {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            shared_.snapshot.assign(bytes.begin(), bytes.end());
+        }
+        return Answer(true, Utf8(name));
+    }
+
+    // A new colour mode, size or rate is written into the channel's settings and
+    // the board opened again, as the framework applies them when it opens.
+    std::pair<int, std::string> Format(std::map<std::string, std::string>& args) {
+        Options asked = o_;
+        long long value = 0;
+        if (args.count("mode")) {
+            if (!ParseWhole(args["mode"], 0, 5, value) || value == 1) return Answer(false, "mode: 0, 2, 3, 4 or 5");
+            asked.colorMode = static_cast<int>(value);
+        }
+        if (args.count("size")) {
+            const std::string size = args["size"];
+            const size_t x = size.find('x');
+            long long w = 0, h = 0;
+            if (x == std::string::npos || !ParseWhole(size.substr(0, x), 1, kMaxImageSide, w) ||
+                !ParseWhole(size.substr(x + 1), 1, kMaxImageSide, h))
+                return Answer(false, "size: WIDTHxHEIGHT");
+            asked.size = std::make_pair(static_cast<int>(w), static_cast<int>(h));
+        }
+        double fps = 0;
+        if (args.count("fps") && !args["fps"].empty() && !ParseDecimal(args["fps"], 1000, fps))
+            return Answer(false, "fps: a number above 0 and up to 1000");
+        Stop();
+        IniEdit edit(asked);
+        if (asked.colorMode) edit.Write(L"ColorMode", *asked.colorMode);
+        if (asked.size) {
+            edit.Write(L"GrabWidth", asked.size->first);
+            edit.Write(L"GrabHeight", asked.size->second);
+        }
+        edit.Keep();
+        plugin_.Reopen(o_);
+        if (fps > 0 && g().IsInitialized()) g().WriteFramerate(fps);
+        o_.colorMode = asked.colorMode;
+        o_.size = asked.size;
+        Start();
+        return Answer(message_.empty(), message_.empty() ? "applied" : message_);
+    }
+
+    std::pair<int, std::string> Camera(const std::string& index) {
+        int count = 0;
+        std::unique_ptr<VORKCamInfo[]> infos(g().GetCamInfos(count));
+        long long i = -1;
+        if (!infos || !ParseWhole(index, 0, count - 1, i)) return Answer(false, "no such camera");
+        const VORKCamInfo& chosen = infos[static_cast<size_t>(i)];
+        Stop();
+        WritePrivateProfileStringW(o_.grabber.c_str(), L"FriendlyNamePart", chosen.szFriendlyName, o_.ini.c_str());
+        WritePrivateProfileStringW(o_.grabber.c_str(), L"DevicePath", chosen.szDevicePath, o_.ini.c_str());
+        plugin_.Reopen(o_);
+        Start();
+        return Answer(message_.empty(), message_.empty() ? Printable(std::wstring(chosen.szFriendlyName)) : message_);
+    }
+
+    void PublishState() {
+        std::string json = "{";
+        long frames = 0;
+        {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            frames = shared_.frames;
+        }
+        json += "\"frames\":" + std::to_string(frames);
+        json += ",\"lost\":" + std::string(g_reports.deviceLost ? "true" : "false");
+        json += ",\"message\":" + JsonString(message_);
+        double level = 0;
+        for (uint8_t v : latest_.rgb) level += v;
+        json += ",\"meanLevel\":" + std::to_string(latest_.rgb.empty() ? 0.0 : level / static_cast<double>(latest_.rgb.size()));
+        json += ",\"properties\":[";
+        bool first = true;
+        if (g().IsInitialized()) {
+            for (const NamedProperty* p = PropertiesBegin(); p != PropertiesEnd(); ++p) {
+                PropertyValue v;
+                if (ReadProperty(g(), *p, v) != 0) continue;
+                json += std::string(first ? "" : ",") + "{\"name\":" + JsonString(p->name) +
+                        ",\"percent\":" + std::to_string(v.percent) + ",\"auto\":" + (v.automatic ? "true" : "false") +
+                        ",\"enabled\":" + (v.enabled ? "true" : "false") + ",\"hasMode\":" +
+                        (p->kind == PropertyKind::Gain || p->kind == PropertyKind::Offset ? "false" : "true") + "}";
+                first = false;
+            }
+        }
+        json += "],\"format\":";
+        VORKDSFrameFormat f{};
+        if (g().IsInitialized() && g().ReadFrameFormat(f) == 0) {
+            double rate = 0;
+            g().ReadFramerate(rate);
+            json += "{\"mode\":" + std::to_string(ModeOfSubtype(f.subtype)) + ",\"size\":\"" + std::to_string(f.width) +
+                    "x" + std::to_string(f.height < 0 ? -f.height : f.height) + "\",\"fps\":" + std::to_string(rate) +
+                    ",\"camera\":" +
+                    JsonString(std::to_string(f.sourceWidth) + "x" +
+                               std::to_string(f.sourceHeight < 0 ? -f.sourceHeight : f.sourceHeight) + " " +
+                               SubtypeName(f.sourceSubtype)) +
+                    "}";
+        } else {
+            json += "null";
+        }
+        json += ",\"offered\":[";
+        VORKDSOfferedFormat offered[32];
+        int count = 32;
+        if (g().IsInitialized() && g().ReadOfferedFormats(offered, count) == 0) {
+            for (int i = 0; i < count && i < 32; ++i)
+                json += std::string(i ? "," : "") + "\"" + std::to_string(offered[i].width) + "x" +
+                        std::to_string(offered[i].height) + "\"";
+        }
+        json += "],\"cameras\":[";
+        int cameras = 0;
+        std::unique_ptr<VORKCamInfo[]> infos(g().GetCamInfos(cameras));
+        VORKCamInfo active{};
+        g().GetActCamInfo(active);
+        for (int i = 0; infos && i < cameras; ++i) {
+            const bool connected = g().IsInitialized() && infos[i].nDeviceNumber == active.nDeviceNumber &&
+                                   std::wcscmp(infos[i].szDevicePath, active.szDevicePath) == 0;
+            json += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) +
+                    ",\"name\":" + JsonString(Printable(std::wstring(infos[i].szFriendlyName), 255)) +
+                    ",\"connected\":" + (connected ? "true" : "false") + "}";
+        }
+        json += "],\"events\":[";
+        const std::vector<std::string> events = RecentEvents();
+        for (size_t i = 0; i < events.size(); ++i) json += (i ? "," : "") + JsonString(events[i]);
+        json += "]}";
+        std::lock_guard<std::mutex> lock(shared_.mutex);
+        shared_.state = json;
+    }
+
+    // ---- The HTTP threads -----------------------------------------------------------
+    std::pair<int, std::string> Queue(const std::string& kind, const httplib::Request& request) {
+        auto job = std::make_shared<Job>();
+        job->kind = kind;
+        for (const auto& [key, value] : request.params) job->args[key] = value;
+        std::future<std::pair<int, std::string>> answer = job->done.get_future();
+        {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            if (shared_.stopping) return Answer(false, "the server is stopping");
+            shared_.jobs.push_back(job);
+        }
+        if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+            return Answer(false, "the camera did not answer in time");
+        return answer.get();
+    }
+
+    void SetUpRoutes() {
+        http_.Get("/", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(kServePage, "text/html; charset=utf-8");
+        });
+        http_.Get("/api/state", [this](const httplib::Request&, httplib::Response& response) {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            response.set_content(shared_.state, "application/json");
+        });
+        http_.Get("/frame.jpg", [this](const httplib::Request&, httplib::Response& response) {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            if (shared_.jpeg.empty()) {
+                response.status = 503;
+                return;
+            }
+            response.set_content(shared_.jpeg, "image/jpeg");
+        });
+        http_.Get("/api/snapshot", [this](const httplib::Request&, httplib::Response& response) {
+            std::lock_guard<std::mutex> lock(shared_.mutex);
+            if (shared_.snapshot.empty()) {
+                response.status = 404;
+                return;
+            }
+            response.set_content(shared_.snapshot, "image/png");
+        });
+        http_.Get("/stream", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_content_provider("multipart/x-mixed-replace; boundary=frame",
+                                          [this, sent = -1L](size_t, httplib::DataSink& sink) mutable {
+                                              return SendNextFrame(sink, sent);
+                                          });
+        });
+        for (const char* kind : {"set", "snap", "format", "camera", "stop"}) {
+            http_.Post(std::string("/api/") + kind, [this, kind](const httplib::Request& request, httplib::Response& response) {
+                const auto [status, body] = Queue(kind, request);
+                response.status = status;
+                response.set_content(body, "application/json");
+            });
+        }
+    }
+
+    // One part of the MJPEG stream: waits for a frame newer than the last sent.
+    bool SendNextFrame(httplib::DataSink& sink, long& sent) {
+        std::string jpeg;
+        {
+            std::unique_lock<std::mutex> lock(shared_.mutex);
+            shared_.frameReady.wait_for(lock, std::chrono::seconds(1),
+                                        [&] { return shared_.stopping || shared_.frames != sent; });
+            if (shared_.stopping) return false;
+            if (shared_.frames == sent || shared_.jpeg.empty()) return true;  // nothing new: keep the stream
+            sent = shared_.frames;
+            jpeg = shared_.jpeg;
+        }
+        const std::string head =
+            "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) + "\r\n\r\n";
+        return sink.write(head.data(), head.size()) && sink.write(jpeg.data(), jpeg.size()) && sink.write("\r\n", 2);
+    }
+
+    Plugin& plugin_;
+    Options o_;
+    Shared shared_;
+    httplib::Server http_;
+    std::unique_ptr<FrameReader> reader_;
+    Saver saver_{o_};
+    RgbImage latest_;
+    bool acquiring_ = false;
+    std::string message_;
+};
+
+}  // namespace
+
+int ServeCommand(Plugin& plugin, const Options& o) {
+    Server server(plugin, o);
+    return server.Run();
+}
