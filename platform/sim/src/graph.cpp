@@ -136,15 +136,7 @@ public:
     // filters that the graph adds (and takes out again when it fails).
     HRESULT STDMETHODCALLTYPE Connect(IPin* out, IPin* in) override {
         if (HRESULT hr = CallFault("IGraphBuilder::Connect"); FAILED(hr)) return hr;
-        auto* o = dynamic_cast<PinBase*>(out);
-        auto* i = dynamic_cast<PinBase*>(in);
-        if (!o || !i) return E_POINTER;
-        std::lock_guard<std::mutex> lock(controlMutex_);
-        if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
-        if (!Holds(o->owner()) || !Holds(i->owner())) return VFW_E_NOT_IN_GRAPH;
-        HRESULT hr = o->Connect(i, nullptr);
-        if (hr != VFW_E_NO_ACCEPTABLE_TYPES) return hr;
-        return ConnectThrough(o, i, 2) ? S_OK : VFW_E_CANNOT_CONNECT;
+        return ConnectPins(out, in, nullptr, true);
     }
     HRESULT STDMETHODCALLTYPE Render(IPin*) override { return E_NOTIMPL; }
 
@@ -314,14 +306,16 @@ private:
         return {};
     }
 
-    HRESULT ConnectPins(IPin* out, IPin* in, const AM_MEDIA_TYPE* type) {
+    HRESULT ConnectPins(IPin* out, IPin* in, const AM_MEDIA_TYPE* type, bool throughFilters = false) {
         auto* o = dynamic_cast<PinBase*>(out);
         auto* i = dynamic_cast<PinBase*>(in);
         if (!o || !i) return E_POINTER;
         std::lock_guard<std::mutex> lock(controlMutex_);
         if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
         if (!Holds(o->owner()) || !Holds(i->owner())) return VFW_E_NOT_IN_GRAPH;
-        return o->Connect(i, type);
+        const HRESULT hr = o->Connect(i, type);
+        if (!throughFilters || hr != VFW_E_NO_ACCEPTABLE_TYPES) return hr;
+        return ConnectThrough(o, i, 2) ? S_OK : VFW_E_CANNOT_CONNECT;
     }
 
     bool ConnectThrough(PinBase* out, PinBase* in, int depth) {

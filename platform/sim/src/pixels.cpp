@@ -83,6 +83,32 @@ DWORD MaxFrameSize(const GUID& subtype, LONG width, LONG height) {
     return FrameStride(subtype, width) * static_cast<DWORD>(height);
 }
 
+bool PutRgbPixel(BYTE* row, LONG x, const GUID& s, BYTE r, BYTE g, BYTE b) {
+    if (s == MEDIASUBTYPE_RGB24) {
+        BYTE* p = row + x * 3;
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    } else if (s == MEDIASUBTYPE_RGB32) {
+        BYTE* p = row + x * 4;
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+        p[3] = 0;
+    } else if (s == MEDIASUBTYPE_RGB565) {
+        const auto v = static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+        std::memcpy(row + x * 2, &v, 2);
+    } else if (s == MEDIASUBTYPE_RGB555) {
+        const auto v = static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
+        std::memcpy(row + x * 2, &v, 2);
+    } else if (s == MEDIASUBTYPE_RGB8) {
+        row[x] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
+    } else {
+        return false;
+    }
+    return true;
+}
+
 bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& frame) {
     if (IsCompressedSubtype(s)) return PackJpeg(picture, frame);
     const LONG w = picture.width, h = picture.height;
@@ -108,31 +134,8 @@ bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& fram
             }
             continue;
         }
-        for (LONG x = 0; x < w; ++x) {
-            const BYTE r = in[x * 3], g = in[x * 3 + 1], b = in[x * 3 + 2];
-            if (s == MEDIASUBTYPE_RGB24) {
-                BYTE* p = row + x * 3;
-                p[0] = b;
-                p[1] = g;
-                p[2] = r;
-            } else if (s == MEDIASUBTYPE_RGB32) {
-                BYTE* p = row + x * 4;
-                p[0] = b;
-                p[1] = g;
-                p[2] = r;
-                p[3] = 0;
-            } else if (s == MEDIASUBTYPE_RGB565) {
-                const auto v = static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
-                std::memcpy(row + x * 2, &v, 2);
-            } else if (s == MEDIASUBTYPE_RGB555) {
-                const auto v = static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
-                std::memcpy(row + x * 2, &v, 2);
-            } else if (s == MEDIASUBTYPE_RGB8) {
-                row[x] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
-            } else {
-                return false;
-            }
-        }
+        for (LONG x = 0; x < w; ++x)
+            if (!PutRgbPixel(row, x, s, in[x * 3], in[x * 3 + 1], in[x * 3 + 2])) return false;
     }
     return true;
 }

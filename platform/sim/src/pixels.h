@@ -35,6 +35,10 @@ DWORD FrameStride(const GUID& subtype, LONG width);
 // what a JPEG of that size can need.
 DWORD MaxFrameSize(const GUID& subtype, LONG width, LONG height);
 
+// Writes one pixel into a row of an RGB frame (RGB8 as grey); false for a
+// subtype that is not one of those.
+bool PutRgbPixel(BYTE* row, LONG x, const GUID& subtype, BYTE r, BYTE g, BYTE b);
+
 // Writes the picture as a frame of the subtype; false for a subtype it cannot.
 bool PackFrame(const RgbPicture& picture, const GUID& subtype, std::vector<BYTE>& frame);
 

@@ -57,30 +57,11 @@ struct PixelWriter {
 
     void Put(BYTE* frame, LONG x, LONG y, BYTE r, BYTE g, BYTE b) const {
         BYTE* row = Row(frame, y);
-        if (subtype == MEDIASUBTYPE_RGB24) {
-            BYTE* p = row + x * 3;
-            p[0] = b;
-            p[1] = g;
-            p[2] = r;
-        } else if (subtype == MEDIASUBTYPE_RGB32) {
-            BYTE* p = row + x * 4;
-            p[0] = b;
-            p[1] = g;
-            p[2] = r;
-            p[3] = 0;
-        } else if (subtype == MEDIASUBTYPE_RGB565) {
-            auto v = static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
-            std::memcpy(row + x * 2, &v, 2);
-        } else if (subtype == MEDIASUBTYPE_RGB555) {
-            auto v = static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
-            std::memcpy(row + x * 2, &v, 2);
-        } else if (subtype == MEDIASUBTYPE_RGB8) {
-            row[x] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
-        } else {  // YUY2 and the compressed stand-ins: luma and neutral chroma
-            BYTE* p = row + (x / 2) * 4;
-            p[(x % 2) * 2] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
-            p[1] = p[3] = 128;
-        }
+        if (PutRgbPixel(row, x, subtype, r, g, b)) return;
+        // YUY2: luma and neutral chroma, enough for the counter's black and white blocks.
+        BYTE* p = row + (x / 2) * 4;
+        p[(x % 2) * 2] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
+        p[1] = p[3] = 128;
     }
 
     bool IsBright(const BYTE* frame, LONG x, LONG y) const {
