@@ -85,6 +85,11 @@ std::vector<ErrorEvent> EventCapture::Events() const {
     return events_;
 }
 
+void EventCapture::Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.clear();
+}
+
 std::vector<int> EventCapture::Codes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<int> codes;

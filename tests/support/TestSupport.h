@@ -63,6 +63,7 @@ public:
     ~EventCapture();
     std::vector<ErrorEvent> Events() const;
     std::vector<int> Codes() const;
+    void Clear();
 
 private:
     static void OnEvent(void* context, CVORKGrabberBase* grabber, const wchar_t* text, int code);
