@@ -80,10 +80,18 @@ class RealisticCameraTest : public BoardTest {
 protected:
     // A grabber opened as the framework opens one, with the channel's colour
     // mode and size, and without vertical mirroring: frames stay as delivered.
-    std::unique_ptr<TestGrabber> Open(int mode, LONG w, LONG h) {
+    void TearDown() override {
+        for (auto& g : opened_) g->DeInitGrabber();  // also after a failed assertion
+        opened_.clear();
+        BoardTest::TearDown();
+    }
+    std::vector<std::unique_ptr<TestGrabber>> opened_;
+
+    TestGrabber* Open(int mode, LONG w, LONG h) {
         WriteIni("[G_Channel0]\nMirrorImgVerticalInPlace=0\nColorMode=" + std::to_string(mode) +
                  "\nGrabWidth=" + std::to_string(w) + "\nGrabHeight=" + std::to_string(h) + "\n");
-        auto g = std::make_unique<TestGrabber>(L"G", true);
+        opened_.push_back(std::make_unique<TestGrabber>(L"G", true));
+        TestGrabber* g = opened_.back().get();
         EXPECT_TRUE(g->IsInitialized());
         return g;
     }

@@ -149,7 +149,11 @@ public:
         previous_ = state_;
         state_ = State_Running;
         Census(true);
-        for (auto& e : filters_) e.filter->Run(0);
+        // Downstream filters run before the sources, as DirectShow runs them,
+        // so that no frame reaches a filter still stopped from the last run.
+        for (int sources = 0; sources < 2; ++sources)
+            for (auto& e : filters_)
+                if (IsSource(e.base) == (sources == 1)) e.filter->Run(0);
         transitionEnd_ = std::chrono::steady_clock::now();
         if (faults.startStuck) transitionEnd_ = std::chrono::steady_clock::time_point::max();
         else transitionEnd_ += std::chrono::milliseconds(faults.startDelayMs);
@@ -343,6 +347,12 @@ private:
             if (connected) return true;
         }
         return false;
+    }
+
+    static bool IsSource(FilterBase* filter) {
+        for (PinBase* pin : filter->Pins())
+            if (pin->direction() == PINDIR_INPUT) return false;
+        return true;
     }
 
     bool Holds(FilterBase* filter) const {
