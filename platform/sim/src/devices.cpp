@@ -235,14 +235,13 @@ bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
 // A value from the file as an error message shows it: control characters
 // escaped, and cut short.
 std::wstring Shown(const std::wstring& value) {
-    constexpr size_t kLimit = 60;
+    constexpr size_t kLimit = 60;  // characters shown, escapes included
     std::wstring shown;
-    for (size_t i = 0; i < value.size(); ++i) {
-        if (i == kLimit) {
+    for (wchar_t c : value) {
+        if (shown.size() >= kLimit) {
             shown += L"...";
             break;
         }
-        const wchar_t c = value[i];
         if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
             wchar_t escaped[8];
             std::swprintf(escaped, 8, L"\\x%02X", static_cast<unsigned>(c));
