@@ -78,6 +78,10 @@ void CVORKDirectShowGrabber::Stop() {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::Stop : No valid grabber control object!", 2, 2);
         return;
     }
+    // The stop and its record are one step for every other thread: a start holds
+    // the same lock, so no graph can be started between them and then be
+    // recorded as stopped.
+    VORKCameraLock lock;
     SetContSnapRunning(false);
     m_pMediaControl->Stop();
     // A query that reports no state counts as still running, so the longer wait
@@ -100,6 +104,7 @@ void CVORKDirectShowGrabber::Stop() {
 }
 
 HRESULT CVORKDirectShowGrabber::StopIfNecessary() {
+    VORKCameraLock lock;  // the look at the state and the stop are one step
     HRESULT hr = S_OK;
     // A board that never got its media control has no graph to stop.
     if (m_pMediaControl) {

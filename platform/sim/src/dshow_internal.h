@@ -29,6 +29,48 @@ VORKSIM_INTERFACE(IEnumFilters, &IID_IEnumFilters);
 VORKSIM_INTERFACE(IMediaSample, &IID_IMediaSample);
 VORKSIM_INTERFACE(IMediaEventSink, &IID_IMediaEventSink);
 
+// An enumerator over counted things (pins, filters): it holds a reference to
+// each for its own life and hands each out with one more.
+template <class Enum, class Interface>
+class CountedEnumerator : public ComObject<Enum> {
+public:
+    explicit CountedEnumerator(std::vector<Interface*> items) : items_(std::move(items)) {
+        for (Interface* item : items_) item->AddRef();
+    }
+    ~CountedEnumerator() override {
+        for (Interface* item : items_) item->Release();
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, Interface** out, ULONG* fetched) override {
+        if (!out) return E_POINTER;
+        ULONG n = 0;
+        while (n < count && next_ < items_.size()) {
+            out[n] = items_[next_++];
+            out[n++]->AddRef();
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        next_ += count;
+        return next_ <= items_.size() ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(Enum** clone) override {
+        if (!clone) return E_POINTER;
+        auto* copy = new CountedEnumerator(items_);
+        copy->next_ = next_;
+        *clone = copy;
+        return S_OK;
+    }
+
+private:
+    std::vector<Interface*> items_;
+    size_t next_ = 0;
+};
+
 // ---- Media types ---------------------------------------------------------------
 void CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);  // deep; `to` must be empty
 void FreeMediaType(AM_MEDIA_TYPE& type);

@@ -79,49 +79,6 @@ MediaType MediaTypeFor(const VideoFormat& format) {
 
 // ---- PinBase ----------------------------------------------------------------------
 
-namespace {
-
-class PinEnumerator : public ComObject<IEnumPins> {
-public:
-    PinEnumerator(IBaseFilter* filter, std::vector<PinBase*> pins) : filter_(filter), pins_(std::move(pins)) {
-        filter_->AddRef();  // keeps the pins alive
-    }
-    ~PinEnumerator() override { filter_->Release(); }
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        if (!pins) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && next_ < pins_.size()) {
-            pins[n] = pins_[next_++];
-            pins[n]->AddRef();
-            ++n;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        next_ += count;
-        return next_ <= pins_.size() ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins** clone) override {
-        if (!clone) return E_POINTER;
-        auto* copy = new PinEnumerator(filter_, pins_);
-        copy->next_ = next_;
-        *clone = copy;
-        return S_OK;
-    }
-
-private:
-    IBaseFilter* filter_;
-    std::vector<PinBase*> pins_;
-    size_t next_ = 0;
-};
-
-}  // namespace
 
 PinBase::PinBase(FilterBase* owner, PIN_DIRECTION direction, const wchar_t* name)
     : owner_(owner), direction_(direction), name_(name) {}
@@ -311,7 +268,8 @@ void FilterBase::SetState(FILTER_STATE state) {
 
 HRESULT FilterBase::EnumPinsImpl(IEnumPins** enumPins) {
     if (!enumPins) return E_POINTER;
-    *enumPins = new PinEnumerator(AsFilter(), Pins());
+    const std::vector<PinBase*> pins = Pins();
+    *enumPins = new CountedEnumerator<IEnumPins, IPin>(std::vector<IPin*>(pins.begin(), pins.end()));
     return S_OK;
 }
 

@@ -10,45 +10,6 @@
 
 namespace vorksim {
 
-class FilterEnumerator : public ComObject<IEnumFilters> {
-public:
-    explicit FilterEnumerator(std::vector<IBaseFilter*> filters) : filters_(std::move(filters)) {
-        for (IBaseFilter* f : filters_) f->AddRef();
-    }
-    ~FilterEnumerator() override {
-        for (IBaseFilter* f : filters_) f->Release();
-    }
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IBaseFilter** filters, ULONG* fetched) override {
-        if (!filters) return E_POINTER;
-        ULONG n = 0;
-        while (n < count && next_ < filters_.size()) {
-            filters[n] = filters_[next_++];
-            filters[n++]->AddRef();
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        next_ += count;
-        return next_ <= filters_.size() ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumFilters** clone) override {
-        if (!clone) return E_POINTER;
-        auto* copy = new FilterEnumerator(filters_);
-        copy->next_ = next_;
-        *clone = copy;
-        return S_OK;
-    }
-
-private:
-    std::vector<IBaseFilter*> filters_;
-    size_t next_ = 0;
-};
-
 class FilterGraph : public ComObject<IGraphBuilder, IMediaControl, IMediaEventEx, IVideoWindow, IMediaEventSink> {
 public:
     FilterGraph() : eventHandle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
@@ -104,7 +65,7 @@ public:
         std::lock_guard<std::mutex> lock(controlMutex_);
         std::vector<IBaseFilter*> filters;
         for (const auto& e : filters_) filters.push_back(e.filter);
-        *enumFilters = new FilterEnumerator(std::move(filters));
+        *enumFilters = new CountedEnumerator<IEnumFilters, IBaseFilter>(std::move(filters));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR name, IBaseFilter** filter) override {
