@@ -2,6 +2,7 @@
 // null renderer, its hidden media-event window, and connecting its pins.
 #include "VORKDirectShowGrabber.h"
 
+#include "ComIdentity.h"
 #include "GrabberList.h"
 #include "Module.h"
 #include "Text.h"
@@ -157,58 +158,30 @@ int CVORKDirectShowGrabber::ConnectGraph() {
     return 0;
 }
 
-namespace {
-
-CComPtr<IPin> FirstOutput(IBaseFilter* filter) {
-    CComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
-    IPin* candidate = nullptr;
-    while (pins->Next(1, &candidate, nullptr) == S_OK) {
-        CComPtr<IPin> pin;
-        pin.Attach(candidate);
-        PIN_DIRECTION direction = PINDIR_INPUT;
-        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT) return pin;
-    }
-    return nullptr;
-}
-
-bool SameObject(IUnknown* a, IUnknown* b) {
-    CComPtr<IUnknown> x, y;
-    if (!a || !b) return false;
-    a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&x));
-    b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&y));
-    return x && x == y;
-}
-
-// The filters the graph put between the camera and the sample grabber while it
-// connected them (a colour space converter, an MJPEG decompressor) leave the
-// graph with the connection: half-connected, they would stay in it for good and
-// make every new connection insert fresh ones.
-void RemoveIntermediateFilters(IGraphBuilder* graph, IPin* sourceOut, IBaseFilter* grabber) {
-    constexpr int kMaxFilters = 8;
-    CComPtr<IPin> next;
-    if (!graph || !sourceOut || FAILED(sourceOut->ConnectedTo(&next))) return;
-    for (int hop = 0; next && hop < kMaxFilters; ++hop) {
-        PIN_INFO info{};
-        if (FAILED(next->QueryPinInfo(&info)) || !info.pFilter) return;
-        CComPtr<IBaseFilter> filter;
-        filter.Attach(info.pFilter);
-        if (SameObject(filter, grabber)) return;
-        CComPtr<IPin> after;
-        if (CComPtr<IPin> out = FirstOutput(filter)) out->ConnectedTo(&after);
-        graph->RemoveFilter(filter);  // disconnects its pins on both sides
-        next = after;
-    }
-}
-
-}  // namespace
 
 void CVORKDirectShowGrabber::DisconnectGraph() {
     // Held from the stop to the last disconnection, so that no other thread
     // starts the graph while its filters are taken apart.
     VORKCameraLock hold;
     if (!IsGraphStopped()) Stop();
-    if (m_pGraph) RemoveIntermediateFilters(m_pGraph, m_pSourceOutPin, m_pGrabberFilter);
+    // The filters the graph put between the camera and the sample grabber while
+    // it connected them (a colour space converter, an MJPEG decompressor) leave
+    // the graph with the connection: half-connected, they would stay in it for
+    // good and make every new connection insert fresh ones.
+    constexpr int kMaxIntermediateFilters = 8;
+    CComPtr<IPin> next;
+    if (m_pGraph && m_pSourceOutPin) m_pSourceOutPin->ConnectedTo(&next);
+    for (int hop = 0; next && hop < kMaxIntermediateFilters; ++hop) {
+        PIN_INFO info{};
+        if (FAILED(next->QueryPinInfo(&info)) || !info.pFilter) break;
+        CComPtr<IBaseFilter> filter;
+        filter.Attach(info.pFilter);
+        if (IsSameObject(filter, m_pGrabberFilter)) break;
+        CComPtr<IPin> after;
+        if (CComPtr<IPin> out = GetOutPin(filter, 0)) out->ConnectedTo(&after);
+        m_pGraph->RemoveFilter(filter);  // disconnects its pins on both sides
+        next = after;
+    }
     if (IsConnected() && m_pGraph) {
         for (IPin* pin : {m_pSourceOutPin.p, m_pGrabberInPin.p, m_pGrabberOutPin.p, m_pNullRendererInPin.p})
             ShowError(m_pGraph->Disconnect(pin));

@@ -2,20 +2,7 @@
 // window and handled on the thread that owns the window while it pumps messages.
 #include "VORKDirectShowGrabber.h"
 
-namespace {
-
-// Two COM pointers name the same object when their IUnknown pointers are equal.
-bool IsSameObject(IUnknown* a, IUnknown* b) {
-    if (!a && !b) return true;
-    if (!a || !b) return false;
-    CComPtr<IUnknown> identityA;
-    CComPtr<IUnknown> identityB;
-    if (FAILED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityA)))) return false;
-    if (FAILED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityB)))) return false;
-    return identityA.p == identityB.p;
-}
-
-}  // namespace
+#include "ComIdentity.h"
 
 LRESULT CALLBACK CVORKDirectShowGrabber::VideoWndProcedureGlobal(HWND window, UINT message, WPARAM wParam,
                                                                  LPARAM lParam) {

@@ -38,12 +38,13 @@ bool Converting(IPin* sourceOut, ISampleGrabber* grabber) {
     return !IsEqualGUID(sent->subtype, received->subtype);
 }
 
-// The index of the camera's own format of a size: of the subtype it sends now
-// if it has one, else of any; -1 when it offers none of that size.
-int CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width, int height) {
+// The camera's own format of a size into `chosen`: of the subtype it sends now
+// if it has one, else of any; false when it offers none of that size.
+bool CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width, int height,
+                        VORKTaskMediaType& chosen) {
     int count = 0, size = 0;
     if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
-        return -1;
+        return false;
     std::vector<BYTE> caps(static_cast<size_t>(size));
     int any = -1;
     for (int i = 0; i < count; ++i) {
@@ -51,10 +52,13 @@ int CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width, 
         if (config->GetStreamCaps(i, &type, caps.data()) != S_OK) continue;
         const VIDEOINFOHEADER* info = type.VideoInfo();
         if (!info || info->bmiHeader.biWidth != width || std::abs(info->bmiHeader.biHeight) != height) continue;
-        if (IsEqualGUID(type->subtype, subtype)) return i;
+        if (IsEqualGUID(type->subtype, subtype)) {
+            any = i;
+            break;
+        }
         if (any < 0) any = i;
     }
-    return any;
+    return any >= 0 && config->GetStreamCaps(any, &chosen, caps.data()) == S_OK;
 }
 
 GUID CurrentSubtype(IAMStreamConfig* config) {
@@ -161,24 +165,17 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
     if (Converting(m_pSourceOutPin, m_pSampleGrabber)) {
         // The camera is asked for its own format of the size; the graph then
         // connects again, through whatever filters that format needs.
-        const int index = CameraFormatOfSize(config, CurrentSubtype(config), width, height);
-        if (index < 0) {
+        VORKTaskMediaType cameraFormat;
+        if (!CameraFormatOfSize(config, CurrentSubtype(config), width, height, cameraFormat)) {
             wchar_t text[256];
             VORKFormat(text, 256, L"CVORKDirectShowGrabber::WriteGrabRect: The camera offers no format of %dx%d!", width,
                        height);
             VORKWriteErrorLog(text, 14, 2);
             status = 14;
         } else {
-            VORKTaskMediaType cameraFormat;
-            std::vector<BYTE> caps(sizeof(VIDEO_STREAM_CONFIG_CAPS) * 2);
-            int count = 0, capsSize = 0;
-            config->GetNumberOfCapabilities(&count, &capsSize);
-            if (capsSize > 0) caps.resize(static_cast<size_t>(capsSize));
             VORKCameraLock hold;  // no other thread starts the graph before it is connected again
             DisconnectGraph();
-            if (config->GetStreamCaps(index, &cameraFormat, caps.data()) != S_OK ||
-                ShowError(config->SetFormat(cameraFormat.get())))
-                status = 14;
+            if (ShowError(config->SetFormat(cameraFormat.get()))) status = 14;
             ConnectGraph();
         }
     } else if (!ShowError(m_pSampleGrabber->GetConnectedMediaType(&type))) {
