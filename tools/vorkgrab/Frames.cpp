@@ -6,6 +6,7 @@
 #include "Errors.h"
 #include "Mirror.h"
 #include "Session.h"
+#include "vork/fspath.h"
 #include "vork/host.h"
 #include "vork/utf8.h"
 
@@ -56,7 +57,7 @@ void FrameReader::UndoGrabberMirroring() {
 std::wstring Saver::Save(const RgbImage& picture) {
     const std::wstring name = pattern_.Name(saved_);
     namespace fs = std::filesystem;
-    const fs::path folder = vork::FsPath(name).parent_path();
+    const fs::path folder = vork::FilePath(name).parent_path();
     if (!folder.empty()) {
         std::error_code ec;
         fs::create_directories(folder, ec);

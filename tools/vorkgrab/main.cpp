@@ -10,6 +10,7 @@
 #include "OutputPattern.h"
 #include "Session.h"
 #include "Text.h"
+#include "vork/fspath.h"
 #include "vork/host.h"
 #include "vork/utf8.h"
 
@@ -29,7 +30,7 @@ public:
     }
     ~TemporaryIni() {
         std::error_code ec;
-        std::filesystem::remove(vork::FsPath(path_), ec);
+        std::filesystem::remove(vork::FilePath(path_), ec);
         vork::ForgetOnInterrupt(path_);
     }
     TemporaryIni(const TemporaryIni&) = delete;
@@ -51,7 +52,7 @@ void CheckIniPath(const std::wstring& path) {
     case vork::PathKind::Folder: throw Failure{"--ini: " + shown + " is a folder, not an INI file"};
     case vork::PathKind::Other: throw Failure{"--ini: " + shown + " is not a regular file"};
     case vork::PathKind::Missing: {
-        const std::filesystem::path folder = vork::FsPath(path).parent_path();
+        const std::filesystem::path folder = vork::FilePath(path).parent_path();
         std::error_code ec;
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
             throw Failure{"--ini: the folder of " + shown + " does not exist"};
@@ -75,7 +76,7 @@ void CheckCameraFile(const std::wstring& path) {
 void CheckOutput(const Options& o) {
     const OutputPattern pattern(o.out);
     const std::wstring first = pattern.Name(0);
-    const std::filesystem::path folder = vork::FsPath(first).parent_path();
+    const std::filesystem::path folder = vork::FilePath(first).parent_path();
     std::error_code ec;
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     if (!folder.empty() && !std::filesystem::is_directory(folder, ec))

@@ -27,6 +27,4 @@ bool PrepareCameras(const std::wstring& descriptionFile, std::wstring* error) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
-std::string NarrowPath(const std::wstring& path) { return vorksim::ToUtf8(path); }
-
 }  // namespace vork

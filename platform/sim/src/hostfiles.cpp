@@ -91,8 +91,6 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(Narrow(path)); }
-
 std::wstring WidePath(const std::filesystem::path& path) { return vorksim::FromUtf8(path.string()); }
 
 std::wstring AbsolutePath(const std::wstring& path) {

@@ -78,10 +78,6 @@ DWORD FrameStride(const GUID& s, LONG width) {
     return ((static_cast<DWORD>(width) * bits + 31) / 32) * 4;
 }
 
-DWORD MaxFrameSize(const GUID& subtype, LONG width, LONG height) {
-    if (IsCompressedSubtype(subtype)) return static_cast<DWORD>(tjBufSize(width, height, TJSAMP_422));
-    return FrameStride(subtype, width) * static_cast<DWORD>(height);
-}
 
 bool PutRgbPixel(BYTE* row, LONG x, const GUID& s, BYTE r, BYTE g, BYTE b) {
     if (s == MEDIASUBTYPE_RGB24) {

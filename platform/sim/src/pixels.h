@@ -31,10 +31,6 @@ bool IsCompressedSubtype(const GUID& subtype);
 // Bytes per row of an uncompressed frame: bitmap rows are padded to 4 bytes.
 DWORD FrameStride(const GUID& subtype, LONG width);
 
-// The largest frame of a format: the image size of an uncompressed one; for MJPG
-// what a JPEG of that size can need.
-DWORD MaxFrameSize(const GUID& subtype, LONG width, LONG height);
-
 // Writes one pixel into a row of an RGB frame (RGB8 as grey); false for a
 // subtype that is not one of those.
 bool PutRgbPixel(BYTE* row, LONG x, const GUID& subtype, BYTE r, BYTE g, BYTE b);

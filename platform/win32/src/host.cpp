@@ -24,13 +24,6 @@ bool PrepareCameras(const std::wstring& descriptionFile, std::wstring* error) {
 
 bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 
-std::string NarrowPath(const std::wstring& path) {
-    int n = WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? static_cast<size_t>(n - 1) : 0, '\0');
-    if (n > 1) WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
 }  // namespace vork
 
 // ---- Files and interrupts on Windows ----------------------------------------------
@@ -77,8 +70,6 @@ HANDLE CreateExclusive(const std::wstring& folderAndStem, const std::wstring& su
 }
 
 }  // namespace
-
-std::filesystem::path FsPath(const std::wstring& path) { return std::filesystem::path(path); }
 
 std::wstring WidePath(const std::filesystem::path& path) { return path.wstring(); }
 

@@ -21,13 +21,9 @@ bool PrepareCameras(const std::wstring& descriptionFile, std::wstring* error);
 
 bool IsTerminal(std::FILE* stream);
 
-// A path as the C runtime's narrow file functions take it on this platform.
-std::string NarrowPath(const std::wstring& path);
-
 // ---- Files, whatever the locale -------------------------------------------------
-// std::filesystem converts wide names through the locale on Linux and throws on
-// characters the locale lacks; these convert as the platform's file functions do.
-std::filesystem::path FsPath(const std::wstring& path);
+// The wide name of a std::filesystem path, as the platform's file functions
+// take it (vork::FilePath goes the other way, never through the locale).
 std::wstring WidePath(const std::filesystem::path& path);
 // Relative to the working folder made absolute; unchanged when that fails.
 std::wstring AbsolutePath(const std::wstring& path);
