@@ -35,18 +35,6 @@ struct Registry {
     }
 };
 
-CameraProperty Property(LONG min, LONG max, LONG step, LONG def, LONG caps, LONG flags = 2) {
-    CameraProperty p;
-    p.min = min;
-    p.max = max;
-    p.step = step;
-    p.defaultValue = def;
-    p.caps = caps;
-    p.value = def;
-    p.flags = flags;
-    return p;
-}
-
 // ---- Property bag and moniker -----------------------------------------------------
 
 class PropertyBag : public ComObject<IPropertyBag> {
@@ -167,131 +155,17 @@ struct ClassRegistration {
     }
 } g_registration;
 
-// ---- Camera description files ---------------------------------------------------
-
-std::wstring Trim(const std::wstring& s) {
-    size_t b = s.find_first_not_of(L" \t\r");
-    size_t e = s.find_last_not_of(L" \t\r");
-    return b == std::wstring::npos ? L"" : s.substr(b, e - b + 1);
-}
-
-bool ParseSubtype(const std::wstring& name, GUID& subtype) {
-    static const std::pair<const wchar_t*, GUID> kSubtypes[] = {
-        {L"RGB8", MEDIASUBTYPE_RGB8},   {L"RGB555", MEDIASUBTYPE_RGB555}, {L"RGB565", MEDIASUBTYPE_RGB565},
-        {L"RGB24", MEDIASUBTYPE_RGB24}, {L"RGB32", MEDIASUBTYPE_RGB32},   {L"YUY2", MEDIASUBTYPE_YUY2},
-        {L"MJPG", MEDIASUBTYPE_MJPG}};
-    for (const auto& [n, g] : kSubtypes) {
-        if (name == n) {
-            subtype = g;
-            return true;
-        }
-    }
-    return false;
-}
-
-// A plain decimal number: digits with at most one point; no sign, exponent,
-// hex, inf or nan.
-bool ParsePlainNumber(const std::wstring& text, double max, double& value) {
-    size_t digits = 0, points = 0;
-    for (wchar_t c : text) {
-        if (c >= L'0' && c <= L'9') ++digits;
-        else if (c == L'.') ++points;
-        else return false;
-    }
-    if (digits == 0 || points > 1 || text.size() > 24) return false;
-    value = std::wcstod(text.c_str(), nullptr);
-    return value > 0 && value <= max;
-}
-
-constexpr double kMaxFps = 1000.0;
-constexpr LONG kMaxSide = 16384;
-
-// "640x480 RGB24 30, 1280x720 RGB32 15"
-bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
-    std::wstringstream list(text);
-    std::wstring item;
-    while (std::getline(list, item, L',')) {
-        std::wstringstream words(Trim(item));
-        std::wstring size, subtype, fps;
-        if (!(words >> size >> subtype >> fps)) return false;
-        std::wstring rest;
-        if (words >> rest) return false;
-        VideoFormat f;
-        const size_t x = size.find(L'x');
-        if (x == std::wstring::npos) return false;
-        double width = 0, height = 0;
-        if (!ParsePlainNumber(size.substr(0, x), kMaxSide, width) || !ParsePlainNumber(size.substr(x + 1), kMaxSide, height) ||
-            size.find(L'.') != std::wstring::npos)
-            return false;
-        f.width = static_cast<LONG>(width);
-        f.height = static_cast<LONG>(height);
-        if (!ParsePlainNumber(fps, kMaxFps, f.fps)) return false;
-        if (!ParseSubtype(subtype, f.subtype)) return false;
-        formats.push_back(f);
-    }
-    return !formats.empty();
-}
-
-// A value from the file as an error message shows it: control characters
-// escaped, and cut short.
-std::wstring Shown(const std::wstring& value) {
-    constexpr size_t kLimit = 60;  // characters shown, escapes included
-    std::wstring shown;
-    for (wchar_t c : value) {
-        if (shown.size() >= kLimit) {
-            shown += L"...";
-            break;
-        }
-        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-            wchar_t escaped[8];
-            std::swprintf(escaped, 8, L"\\x%02X", static_cast<unsigned>(c));
-            shown += escaped;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
-
-bool ParseFlag(const std::wstring& v, bool& out) {
-    if (v == L"0") out = false;
-    else if (v == L"1") out = true;
-    else return false;
-    return true;
-}
-
 }  // namespace
 
 // ---- Public controls -------------------------------------------------------------
 
-std::vector<VideoFormat> DefaultFormats() {
-    return {{640, 480, MEDIASUBTYPE_RGB24, 30.0}, {320, 240, MEDIASUBTYPE_RGB24, 30.0},
-            {640, 480, MEDIASUBTYPE_RGB32, 30.0}, {320, 240, MEDIASUBTYPE_RGB32, 30.0},
-            {640, 480, MEDIASUBTYPE_YUY2, 30.0}};
-}
+std::vector<VideoFormat> DefaultFormats() { return vork::DefaultFormats(); }
 
 CameraDescription DefaultCameraDescription() {
     CameraDescription d;
     d.formats = DefaultFormats();
-    d.procAmp = {
-        {VideoProcAmp_Brightness, Property(0, 255, 1, 128, 2)},
-        {VideoProcAmp_Contrast, Property(0, 255, 1, 128, 2)},
-        {VideoProcAmp_Hue, Property(-180, 180, 1, 0, 2)},
-        {VideoProcAmp_Saturation, Property(0, 200, 1, 100, 2)},
-        {VideoProcAmp_Sharpness, Property(0, 7, 1, 2, 2)},
-        {VideoProcAmp_Gamma, Property(100, 500, 1, 100, 2)},
-        {VideoProcAmp_ColorEnable, Property(0, 1, 1, 1, 2)},
-        {VideoProcAmp_WhiteBalance, Property(2800, 6500, 10, 4600, 3, 1)},
-        {VideoProcAmp_BacklightCompensation, Property(0, 2, 1, 1, 2)},
-        {VideoProcAmp_Gain, Property(0, 255, 1, 0, 2)},
-    };
-    d.cameraControl = {
-        {CameraControl_Pan, Property(-180, 180, 1, 0, 2)},
-        {CameraControl_Tilt, Property(-180, 180, 1, 0, 2)},
-        {CameraControl_Zoom, Property(100, 400, 1, 100, 2)},
-        {CameraControl_Exposure, Property(-11, -2, 1, -6, 3, 1)},
-        {CameraControl_Focus, Property(0, 250, 5, 0, 3, 1)},
-    };
+    d.procAmp = vork::DefaultProcAmp();
+    d.cameraControl = vork::DefaultCameraControl();
     return d;
 }
 
@@ -404,71 +278,30 @@ CameraState GetCameraState(CameraId id) {
 
 bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std::wstring* error) {
     std::ifstream in(ToUtf8(path), std::ios::binary);
-    auto fail = [&](const std::wstring& message) {
-        if (error) *error = message;
-        return false;
-    };
-    if (!in) return fail(path + L": cannot be read");
+    std::wstring message;
+    if (!in) message = path + L": cannot be read";
     std::stringstream ss;
     ss << in.rdbuf();
     std::string bytes = ss.str();
     // Windows tools write a byte-order mark in front of UTF-8.
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
-    std::wstring text = FromUtf8(bytes);
-    std::vector<std::pair<std::wstring, CameraDescription>> cameras;
-    std::wstringstream lines(text);
-    std::wstring line;
-    int lineNo = 0;
-    while (std::getline(lines, line)) {
-        ++lineNo;
-        line = Trim(line);
-        if (line.empty() || line[0] == L';' || line[0] == L'#') continue;
-        if (line[0] == L'[') {
-            if (line.back() != L']')
-                return fail(path + L": line " + std::to_wstring(lineNo) + L": bad section header \"" + Shown(line) + L"\"");
-            CameraDescription d = DefaultCameraDescription();
-            d.friendlyName.reset();
-            d.devicePath.reset();
-            cameras.emplace_back(line.substr(1, line.size() - 2), d);
-            continue;
-        }
-        size_t eq = line.find(L'=');
-        if (cameras.empty() || eq == std::wstring::npos)
-            return fail(path + L": line " + std::to_wstring(lineNo) + L": expected a [camera] section and key=value");
-        std::wstring key = Trim(line.substr(0, eq));
-        std::wstring value = Trim(line.substr(eq + 1));
-        const std::wstring& section = cameras.back().first;
-        CameraDescription& d = cameras.back().second;
-        auto bad = [&] {
-            return fail(path + L": [" + Shown(section) + L"] " + Shown(key) + L": bad value \"" + Shown(value) + L"\"");
-        };
-        bool flag = false;
-        if (key == L"FriendlyName") {
-            d.friendlyName = value;
-        } else if (key == L"DevicePath") {
-            d.devicePath = value;
-        } else if (key == L"PropertyBag") {
-            if (!ParseFlag(value, flag)) return bad();
-            d.faults.propertyBagFails = !flag;
-        } else if (key == L"Bind") {
-            if (!ParseFlag(value, flag)) return bad();
-            d.faults.bindFails = !flag;
-        } else if (key == L"ProcAmp") {
-            if (!ParseFlag(value, d.hasProcAmp)) return bad();
-        } else if (key == L"CameraControl") {
-            if (!ParseFlag(value, d.hasCameraControl)) return bad();
-        } else if (key == L"Formats") {
-            d.formats.clear();
-            if (!ParseFormats(value, d.formats)) return bad();
-        } else if (key == L"FrameRate") {
-            if (value != L"max" && value != L"format") return bad();
-            d.unthrottled = value == L"max";
-        } else {
-            return fail(path + L": [" + Shown(section) + L"] " + Shown(key) + L": unknown key");
-        }
+    std::vector<vork::DescribedCamera> cameras;
+    if (message.empty()) vork::ParseCameraDescriptions(FromUtf8(bytes), path, cameras, message);
+    if (!message.empty()) {
+        if (error) *error = message;
+        return false;
     }
     // A file without sections describes a machine with no camera attached.
-    for (auto& [section, d] : cameras) {
+    for (const vork::DescribedCamera& c : cameras) {
+        CameraDescription d = DefaultCameraDescription();
+        d.friendlyName = c.friendlyName;
+        d.devicePath = c.devicePath;
+        if (!c.formats.empty()) d.formats = c.formats;
+        d.unthrottled = c.unthrottled;
+        d.hasProcAmp = c.hasProcAmp;
+        d.hasCameraControl = c.hasCameraControl;
+        d.faults.propertyBagFails = !c.propertyBagWorks;
+        d.faults.bindFails = !c.bindWorks;
         CameraId id = AddCamera(d);
         if (added) added->push_back(id);
     }

@@ -16,29 +16,6 @@ VORKSIM_INTERFACE(IAMStreamConfig, &IID_IAMStreamConfig);
 
 // ---- Test pattern -------------------------------------------------------------------
 
-void PatternColor(LONG x, LONG y, LONG width, LONG height, BYTE& r, BYTE& g, BYTE& b) {
-    const LONG marker = std::max<LONG>(1, std::min(width, height) / 8);
-    if (x < marker && y < marker) {  // orientation marker: white, top left
-        r = g = b = 255;
-        return;
-    }
-    if (y < height / 2 || height < 2) {
-        // Colour bars, darkening towards the middle; none of them white.
-        static const BYTE kBars[7][3] = {{0, 0, 230}, {230, 0, 0}, {230, 0, 230}, {0, 230, 0},
-                                          {0, 230, 230}, {230, 230, 0}, {128, 128, 128}};
-        const LONG bar = std::min<LONG>(6, x * 7 / std::max<LONG>(1, width));
-        const double shade = 1.0 - 0.5 * y / std::max<LONG>(1, height / 2);
-        r = static_cast<BYTE>(kBars[bar][0] * shade);
-        g = static_cast<BYTE>(kBars[bar][1] * shade);
-        b = static_cast<BYTE>(kBars[bar][2] * shade);
-        return;
-    }
-    // Bottom half: a grey ramp from left to right with a checker, never white.
-    const BYTE ramp = static_cast<BYTE>(20 + 140 * x / std::max<LONG>(1, width));
-    const bool check = ((x / 16) + (y / 16)) % 2 == 0;
-    r = g = b = static_cast<BYTE>(check ? ramp : ramp / 2);
-}
-
 namespace {
 
 struct PixelWriter {
@@ -78,19 +55,9 @@ struct PixelWriter {
     }
 };
 
-// The frame counter: 32 blocks, one per bit, most significant first, in a row
-// across the middle of the picture.
-struct CounterLayout {
-    LONG block = 0;
-    LONG x0 = 0;
-    LONG y0 = 0;
-    explicit CounterLayout(const VideoFormat& f) {
-        block = std::min(f.width / 40, f.height / 40);
-        if (block < 1) return;
-        x0 = (f.width - 32 * block) / 2;
-        y0 = f.height / 2 - block / 2;
-    }
-    bool Fits() const { return block >= 1; }
+// The frame counter's blocks in a frame of a format.
+struct CounterLayout : vork::CounterLayout {
+    explicit CounterLayout(const VideoFormat& f) : vork::CounterLayout(f.width, f.height) {}
 };
 
 }  // namespace
@@ -105,11 +72,7 @@ bool FrameToPicture(const BYTE* frame, size_t size, const VideoFormat& format, s
 bool MakePatternFrame(const VideoFormat& format, std::vector<BYTE>& frame) {
     RgbPicture picture;
     picture.Resize(format.width, format.height);
-    for (LONG y = 0; y < format.height; ++y)
-        for (LONG x = 0; x < format.width; ++x) {
-            BYTE* p = picture.At(x, y);
-            PatternColor(x, y, format.width, format.height, p[0], p[1], p[2]);
-        }
+    vork::PaintPattern(format.width, format.height, picture.rgb);
     return PackFrame(picture, format.subtype, frame);
 }
 
@@ -119,16 +82,9 @@ bool ConvertFrame(const BYTE* frame, size_t size, const VideoFormat& from, const
 }
 
 long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format) {
-    CounterLayout layout(format);
-    if (!frame || !layout.Fits()) return -1;
-    if (IsCompressedSubtype(format.subtype)) return -1;  // read it from the decoded picture
+    if (!frame || IsCompressedSubtype(format.subtype)) return -1;  // MJPG: read it from the decoded picture
     PixelWriter px(format);
-    uint32_t value = 0;
-    for (int bit = 0; bit < 32; ++bit) {
-        LONG x = layout.x0 + bit * layout.block + layout.block / 2;
-        value = (value << 1) | (px.IsBright(frame, x, layout.y0 + layout.block / 2) ? 1u : 0u);
-    }
-    return static_cast<long>(value);
+    return vork::ReadCounter(format.width, format.height, [&](LONG x, LONG y) { return px.IsBright(frame, x, y); });
 }
 
 namespace {
@@ -197,11 +153,7 @@ public:
         format_ = f;
         settings_ = settings;
         picture_.Resize(f.width, f.height);
-        for (LONG y = 0; y < f.height; ++y)
-            for (LONG x = 0; x < f.width; ++x) {
-                BYTE* p = picture_.At(x, y);
-                PatternColor(x, y, f.width, f.height, p[0], p[1], p[2]);
-            }
+        vork::PaintPattern(f.width, f.height, picture_.rgb);
         settings.Apply(picture_);
         if (!IsCompressedSubtype(f.subtype)) {
             PackFrame(picture_, f.subtype, pattern_);
@@ -215,14 +167,7 @@ public:
         CounterLayout layout(format_);
         if (IsCompressedSubtype(format_.subtype)) {
             stamped_ = picture_;
-            for (int bit = 0; layout.Fits() && bit < 32; ++bit) {
-                const BYTE v = (counter >> (31 - bit)) & 1 ? 255 : 0;
-                for (LONG dy = 0; dy < layout.block; ++dy)
-                    for (LONG dx = 0; dx < layout.block; ++dx) {
-                        BYTE* p = stamped_.At(layout.x0 + bit * layout.block + dx, layout.y0 + dy);
-                        p[0] = p[1] = p[2] = v;
-                    }
-            }
+            vork::StampCounter(stamped_.rgb.data(), format_.width, format_.height, counter);
             PackFrame(stamped_, format_.subtype, frame_);
             return frame_;
         }

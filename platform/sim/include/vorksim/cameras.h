@@ -11,24 +11,13 @@
 
 #include <dshow.h>
 
+#include "vork/cameradescription.h"
+#include "vork/testpattern.h"
+
 namespace vorksim {
 
-struct VideoFormat {
-    LONG width = 640;
-    LONG height = 480;
-    GUID subtype = MEDIASUBTYPE_RGB24;
-    double fps = 30.0;
-};
-
-struct CameraProperty {
-    LONG min = 0;
-    LONG max = 255;
-    LONG step = 1;
-    LONG defaultValue = 128;
-    LONG caps = 2;  // 1 auto, 2 manual
-    LONG value = 128;
-    LONG flags = 2;
-};
+using vork::CameraProperty;
+using vork::VideoFormat;
 
 struct CameraFaults {
     bool bindFails = false;         // IMoniker::BindToObject fails
@@ -137,6 +126,6 @@ bool ConvertFrame(const BYTE* frame, size_t size, const VideoFormat& from, const
 
 // Colour of a pixel of the test pattern as a person sees it (x from the left, y
 // from the top), before the frame counter is stamped.
-void PatternColor(LONG x, LONG y, LONG width, LONG height, BYTE& r, BYTE& g, BYTE& b);
+using vork::PatternColor;
 
 }  // namespace vorksim

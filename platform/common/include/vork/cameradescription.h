@@ -1,0 +1,70 @@
+// Virtual cameras described in a text file: one section per camera with its
+// name, device path, formats, frame rate and controls. The simulated platform
+// and the vorkvcam filter read the same files, so one description gives the
+// same cameras on both.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <dshow.h>
+
+namespace vork {
+
+struct VideoFormat {
+    LONG width = 640;
+    LONG height = 480;
+    GUID subtype = MEDIASUBTYPE_RGB24;
+    double fps = 30.0;
+};
+
+struct CameraProperty {
+    LONG min = 0;
+    LONG max = 255;
+    LONG step = 1;
+    LONG defaultValue = 128;
+    LONG caps = 2;  // 1 auto, 2 manual
+    LONG value = 128;
+    LONG flags = 2;
+};
+
+// One [section] of a description file. Keys that are absent keep these values.
+struct DescribedCamera {
+    std::wstring section;
+    std::optional<std::wstring> friendlyName;
+    std::optional<std::wstring> devicePath;
+    std::vector<VideoFormat> formats;  // empty: DefaultFormats()
+    bool unthrottled = false;          // "FrameRate=max": frames as fast as they can be made
+    bool hasProcAmp = true;
+    bool hasCameraControl = true;
+    bool propertyBagWorks = true;  // "PropertyBag=0": reading the camera's name fails
+    bool bindWorks = true;         // "Bind=0": creating the camera's filter fails
+};
+
+// 640x480 and 320x240 in RGB24 and RGB32 (640x480 RGB24 first), then a YUY2 format.
+std::vector<VideoFormat> DefaultFormats();
+// The usual ranges of a webcam's proc-amp and camera controls, by
+// VideoProcAmpProperty and CameraControlProperty.
+std::map<LONG, CameraProperty> DefaultProcAmp();
+std::map<LONG, CameraProperty> DefaultCameraControl();
+
+// Parses a whole file. On a bad one, false with an error that names `origin`
+// (the file), the line or section and the key, and shows the value escaped.
+bool ParseCameraDescriptions(const std::wstring& text, const std::wstring& origin,
+                             std::vector<DescribedCamera>& cameras, std::wstring& error);
+
+// "640x480 RGB24 30, 1280x720 RGB32 15": sizes 1 to 16384, rates above 0 up to
+// 1000, written as plain decimals.
+bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats);
+// The same list written back, so that ParseFormats reads it unchanged.
+std::wstring FormatsText(const std::vector<VideoFormat>& formats);
+// "RGB24", "YUY2", ...; nullptr for a subtype the files do not name.
+const wchar_t* SubtypeName(const GUID& subtype);
+
+// A value from a file as a message shows it: control characters escaped, and
+// cut at 60 characters, escapes counted.
+std::wstring Shown(const std::wstring& value);
+
+}  // namespace vork

@@ -1,0 +1,230 @@
+#include "vork/cameradescription.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <sstream>
+
+namespace vork {
+namespace {
+
+constexpr double kMaxFps = 1000.0;
+constexpr double kMaxSide = 16384;
+
+struct SubtypeNaming {
+    const wchar_t* name;
+    const GUID* subtype;
+};
+const SubtypeNaming kSubtypes[] = {
+    {L"RGB8", &MEDIASUBTYPE_RGB8},   {L"RGB555", &MEDIASUBTYPE_RGB555}, {L"RGB565", &MEDIASUBTYPE_RGB565},
+    {L"RGB24", &MEDIASUBTYPE_RGB24}, {L"RGB32", &MEDIASUBTYPE_RGB32},   {L"YUY2", &MEDIASUBTYPE_YUY2},
+    {L"MJPG", &MEDIASUBTYPE_MJPG}};
+
+std::wstring Trim(const std::wstring& s) {
+    const size_t b = s.find_first_not_of(L" \t\r");
+    const size_t e = s.find_last_not_of(L" \t\r");
+    return b == std::wstring::npos ? L"" : s.substr(b, e - b + 1);
+}
+
+bool ParseSubtype(const std::wstring& name, GUID& subtype) {
+    for (const auto& s : kSubtypes) {
+        if (name == s.name) {
+            subtype = *s.subtype;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A plain decimal number: digits with at most one point; no sign, exponent,
+// hex, inf or nan.
+bool ParsePlainNumber(const std::wstring& text, double max, double& value) {
+    size_t digits = 0, points = 0;
+    for (wchar_t c : text) {
+        if (c >= L'0' && c <= L'9') ++digits;
+        else if (c == L'.') ++points;
+        else return false;
+    }
+    if (digits == 0 || points > 1 || text.size() > 24) return false;
+    value = std::wcstod(text.c_str(), nullptr);
+    return value > 0 && value <= max;
+}
+
+bool ParseFlag(const std::wstring& v, bool& out) {
+    if (v == L"0") out = false;
+    else if (v == L"1") out = true;
+    else return false;
+    return true;
+}
+
+CameraProperty Property(LONG min, LONG max, LONG step, LONG def, LONG caps, LONG flags = 2) {
+    CameraProperty p;
+    p.min = min;
+    p.max = max;
+    p.step = step;
+    p.defaultValue = def;
+    p.caps = caps;
+    p.value = def;
+    p.flags = flags;
+    return p;
+}
+
+// Applies one key of a section; false for a value the key does not take, and
+// `known` false for a key that is not one of these.
+bool ApplyKey(const std::wstring& key, const std::wstring& value, DescribedCamera& d, bool& known) {
+    known = true;
+    if (key == L"FriendlyName") {
+        d.friendlyName = value;
+        return true;
+    }
+    if (key == L"DevicePath") {
+        d.devicePath = value;
+        return true;
+    }
+    if (key == L"PropertyBag") return ParseFlag(value, d.propertyBagWorks);
+    if (key == L"Bind") return ParseFlag(value, d.bindWorks);
+    if (key == L"ProcAmp") return ParseFlag(value, d.hasProcAmp);
+    if (key == L"CameraControl") return ParseFlag(value, d.hasCameraControl);
+    if (key == L"Formats") {
+        d.formats.clear();
+        return ParseFormats(value, d.formats);
+    }
+    if (key == L"FrameRate") {
+        if (value != L"max" && value != L"format") return false;
+        d.unthrottled = value == L"max";
+        return true;
+    }
+    known = false;
+    return false;
+}
+
+}  // namespace
+
+std::vector<VideoFormat> DefaultFormats() {
+    return {{640, 480, MEDIASUBTYPE_RGB24, 30.0}, {320, 240, MEDIASUBTYPE_RGB24, 30.0},
+            {640, 480, MEDIASUBTYPE_RGB32, 30.0}, {320, 240, MEDIASUBTYPE_RGB32, 30.0},
+            {640, 480, MEDIASUBTYPE_YUY2, 30.0}};
+}
+
+std::map<LONG, CameraProperty> DefaultProcAmp() {
+    return {
+        {VideoProcAmp_Brightness, Property(0, 255, 1, 128, 2)},
+        {VideoProcAmp_Contrast, Property(0, 255, 1, 128, 2)},
+        {VideoProcAmp_Hue, Property(-180, 180, 1, 0, 2)},
+        {VideoProcAmp_Saturation, Property(0, 200, 1, 100, 2)},
+        {VideoProcAmp_Sharpness, Property(0, 7, 1, 2, 2)},
+        {VideoProcAmp_Gamma, Property(100, 500, 1, 100, 2)},
+        {VideoProcAmp_ColorEnable, Property(0, 1, 1, 1, 2)},
+        {VideoProcAmp_WhiteBalance, Property(2800, 6500, 10, 4600, 3, 1)},
+        {VideoProcAmp_BacklightCompensation, Property(0, 2, 1, 1, 2)},
+        {VideoProcAmp_Gain, Property(0, 255, 1, 0, 2)},
+    };
+}
+
+std::map<LONG, CameraProperty> DefaultCameraControl() {
+    return {
+        {CameraControl_Pan, Property(-180, 180, 1, 0, 2)},
+        {CameraControl_Tilt, Property(-180, 180, 1, 0, 2)},
+        {CameraControl_Zoom, Property(100, 400, 1, 100, 2)},
+        {CameraControl_Exposure, Property(-11, -2, 1, -6, 3, 1)},
+        {CameraControl_Focus, Property(0, 250, 5, 0, 3, 1)},
+    };
+}
+
+bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
+    std::wstringstream list(text);
+    std::wstring item;
+    while (std::getline(list, item, L',')) {
+        std::wstringstream words(Trim(item));
+        std::wstring size, subtype, fps, rest;
+        if (!(words >> size >> subtype >> fps) || (words >> rest)) return false;
+        const size_t x = size.find(L'x');
+        if (x == std::wstring::npos || size.find(L'.') != std::wstring::npos) return false;
+        double width = 0, height = 0;
+        VideoFormat f;
+        if (!ParsePlainNumber(size.substr(0, x), kMaxSide, width) || !ParsePlainNumber(size.substr(x + 1), kMaxSide, height))
+            return false;
+        f.width = static_cast<LONG>(width);
+        f.height = static_cast<LONG>(height);
+        if (!ParsePlainNumber(fps, kMaxFps, f.fps) || !ParseSubtype(subtype, f.subtype)) return false;
+        formats.push_back(f);
+    }
+    return !formats.empty();
+}
+
+std::wstring FormatsText(const std::vector<VideoFormat>& formats) {
+    std::wstring text;
+    for (const VideoFormat& f : formats) {
+        const wchar_t* name = SubtypeName(f.subtype);
+        wchar_t item[96];
+        std::swprintf(item, 96, L"%ls%ldx%ld %ls %.6g", text.empty() ? L"" : L", ", static_cast<long>(f.width),
+                      static_cast<long>(f.height), name ? name : L"?", f.fps);
+        text += item;
+    }
+    return text;
+}
+
+const wchar_t* SubtypeName(const GUID& subtype) {
+    for (const auto& s : kSubtypes)
+        if (IsEqualGUID(subtype, *s.subtype)) return s.name;
+    return nullptr;
+}
+
+std::wstring Shown(const std::wstring& value) {
+    constexpr size_t kLimit = 60;  // characters shown, escapes included
+    std::wstring shown;
+    for (wchar_t c : value) {
+        if (shown.size() >= kLimit) {
+            shown += L"...";
+            break;
+        }
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+            wchar_t escaped[8];
+            std::swprintf(escaped, 8, L"\\x%02X", static_cast<unsigned>(c));
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+bool ParseCameraDescriptions(const std::wstring& text, const std::wstring& origin,
+                             std::vector<DescribedCamera>& cameras, std::wstring& error) {
+    std::vector<DescribedCamera> parsed;
+    std::wstringstream lines(text);
+    std::wstring line;
+    int lineNo = 0;
+    while (std::getline(lines, line)) {
+        ++lineNo;
+        line = Trim(line);
+        if (line.empty() || line[0] == L';' || line[0] == L'#') continue;
+        const std::wstring where = origin + L": line " + std::to_wstring(lineNo);
+        if (line[0] == L'[') {
+            if (line.back() != L']') {
+                error = where + L": bad section header \"" + Shown(line) + L"\"";
+                return false;
+            }
+            parsed.emplace_back();
+            parsed.back().section = line.substr(1, line.size() - 2);
+            continue;
+        }
+        const size_t eq = line.find(L'=');
+        if (parsed.empty() || eq == std::wstring::npos) {
+            error = where + L": expected a [camera] section and key=value";
+            return false;
+        }
+        const std::wstring key = Trim(line.substr(0, eq));
+        const std::wstring value = Trim(line.substr(eq + 1));
+        DescribedCamera& d = parsed.back();
+        bool known = false;
+        if (!ApplyKey(key, value, d, known)) {
+            error = origin + L": [" + Shown(d.section) + L"] " + Shown(key) +
+                    (known ? L": bad value \"" + Shown(value) + L"\"" : std::wstring(L": unknown key"));
+            return false;
+        }
+    }
+    cameras = std::move(parsed);
+    return true;
+}
+
+}  // namespace vork
