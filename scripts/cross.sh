@@ -8,3 +8,6 @@ for preset in mingw-i686 mingw-x86_64; do
   cmake --build --preset "$preset"
 done
 bash scripts/check-exports.sh build/mingw-i686/bin/VORKDirectShowGrabber.dll
+for arch in i686 x86_64; do
+  bash scripts/check-vcam-exports.sh "build/mingw-$arch/bin/vorkvcam.dll"
+done
