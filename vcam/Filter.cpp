@@ -234,7 +234,7 @@ bool ReadString(IPropertyBag* bag, const wchar_t* name, std::wstring& value) {
 HRESULT Filter::Load(IPropertyBag* bag, IErrorLog*) {
     if (!bag) return E_POINTER;
     std::wstring text = L"[camera]\n";
-    for (const wchar_t* key : {L"FriendlyName", L"DevicePath", L"Formats", L"FrameRate", L"ProcAmp", L"CameraControl"}) {
+    for (const wchar_t* key : {L"FriendlyName", L"DevicePath", L"Formats", L"FrameRate", L"ProcAmp", L"CameraControl", L"StreamConfig"}) {
         std::wstring value;
         if (ReadString(bag, key, value)) text += std::wstring(key) + L"=" + value + L"\n";
     }

@@ -36,7 +36,7 @@ HRESULT OutputPin::QueryInterface(REFIID iid, void** out) {
     *out = nullptr;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) return Hand(static_cast<IPin*>(this), out);
     if (IsEqualIID(iid, IID_IKsPropertySet)) return Hand(static_cast<IKsPropertySet*>(this), out);
-    if (IsEqualIID(iid, IID_IAMStreamConfig)) return Hand(static_cast<IAMStreamConfig*>(this), out);
+    if (IsEqualIID(iid, IID_IAMStreamConfig) && filter_.Camera().hasStreamConfig) return Hand(static_cast<IAMStreamConfig*>(this), out);
     return E_NOINTERFACE;
 }
 

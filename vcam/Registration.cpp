@@ -109,7 +109,8 @@ HRESULT RegisterCamera(IFilterMapper2* mapper, const vork::DescribedCamera& came
     if (FAILED(hr = WriteBag(bag, L"Formats", vork::FormatsText(formats)))) return hr;
     if (FAILED(hr = WriteBag(bag, L"FrameRate", camera.unthrottled ? L"max" : L"format"))) return hr;
     if (FAILED(hr = WriteBag(bag, L"ProcAmp", camera.hasProcAmp ? L"1" : L"0"))) return hr;
-    return WriteBag(bag, L"CameraControl", camera.hasCameraControl ? L"1" : L"0");
+    if (FAILED(hr = WriteBag(bag, L"CameraControl", camera.hasCameraControl ? L"1" : L"0"))) return hr;
+    return WriteBag(bag, L"StreamConfig", camera.hasStreamConfig ? L"1" : L"0");
 }
 
 HRESULT RegisterCameras(const std::vector<vork::DescribedCamera>& cameras) {

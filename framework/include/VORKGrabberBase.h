@@ -223,7 +223,7 @@ protected:
 private:
     void ReportSetting(const wchar_t* what, int result);
     static bool ReadSetting(const wchar_t* section, const wchar_t* key, const wchar_t* ini, int min, int max,
-                            int& value);
+                            int& value, bool& given);
 
     struct Impl;
     Impl* m_pBase;

@@ -274,19 +274,23 @@ bool CVORKGrabberBase::InitGrabber(bool initBoard) {
         HWSpecificChannelSetup(m_pBase->name, params);
         m_pBase->channels[ch] = params;
         // The framework's own format settings of the channel, applied after the
-        // grabber has set the channel up and before the buffers are sized.
+        // grabber has set the channel up and before the buffers are sized. A
+        // setting the file does not give is not asked of the camera: what it
+        // delivers stays, and a camera that cannot be told a format opens quietly.
         int mode = VORKColorModeRGB24;
         int width = 640;
         int height = 480;
-        if (ReadSetting(params.m_szName, L"ColorMode", ini, VORKColorModeRGB8, VORKColorModeUnknown, mode))
-            ReportSetting(L"colour mode", SetColorMode(static_cast<VORKColorMode>(mode)));
-        else
+        bool given = false;
+        if (!ReadSetting(params.m_szName, L"ColorMode", ini, VORKColorModeRGB8, VORKColorModeUnknown, mode, given))
             ReportSetting(L"colour mode", kInvalidSetting);
-        if (ReadSetting(params.m_szName, L"GrabWidth", ini, 1, kMaxSide, width) &&
-            ReadSetting(params.m_szName, L"GrabHeight", ini, 1, kMaxSide, height))
-            ReportSetting(L"grab rectangle", SetGrabRect(width, height));
-        else
+        else if (given)
+            ReportSetting(L"colour mode", SetColorMode(static_cast<VORKColorMode>(mode)));
+        bool widthGiven = false, heightGiven = false;
+        if (!ReadSetting(params.m_szName, L"GrabWidth", ini, 1, kMaxSide, width, widthGiven) ||
+            !ReadSetting(params.m_szName, L"GrabHeight", ini, 1, kMaxSide, height, heightGiven))
             ReportSetting(L"grab rectangle", kInvalidSetting);
+        else if (widthGiven || heightGiven)
+            ReportSetting(L"grab rectangle", SetGrabRect(width, height));
     }
     m_pBase->initialized = true;
     UpdateImgBufferSizes(0);
@@ -294,13 +298,14 @@ bool CVORKGrabberBase::InitGrabber(bool initBoard) {
 }
 
 // A format setting of the channel as a whole number within [min, max]; absent,
-// it keeps `value`. A value outside (text, a number too large for 32 bits) is
-// logged with its key and not applied.
+// it keeps `value` and `given` is false. A value outside (text, a number too
+// large for 32 bits) is logged with its key and not applied.
 bool CVORKGrabberBase::ReadSetting(const wchar_t* section, const wchar_t* key, const wchar_t* ini, int min, int max,
-                                   int& value) {
+                                   int& value, bool& given) {
     wchar_t text[64] = L"";
     const DWORD n = GetPrivateProfileStringW(section, key, L"\x01", text, 64, ini);
-    if (n == 1 && text[0] == L'\x01') return true;
+    given = !(n == 1 && text[0] == L'\x01');
+    if (!given) return true;
     wchar_t* end = nullptr;
     errno = 0;
     const long long parsed = std::wcstoll(text, &end, 0);

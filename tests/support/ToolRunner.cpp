@@ -30,13 +30,13 @@ pid_t StartTool(const fs::path& dir, const ToolRun& run) {
     if (null >= 0) dup2(null, 0);
     for (const auto& [name, value] : run.env) setenv(name.c_str(), value.c_str(), 1);
     alarm(static_cast<unsigned>(run.limitSeconds));
+    std::vector<std::string> args = run.launcher;
+    if (args.empty()) args.push_back(VORKGRAB_PATH);
+    args.insert(args.end(), run.args.begin(), run.args.end());
     std::vector<char*> argv;
-    std::string program = VORKGRAB_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> args = run.args;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
 }
 

@@ -21,6 +21,9 @@ struct ToolResult {
 
 struct ToolRun {
     std::vector<std::string> args;
+    // What runs the program, and the program, when it is not this build's
+    // vorkgrab: e.g. {"/usr/lib/wine/wine64", "vorkgrab.exe"}. The args follow.
+    std::vector<std::string> launcher;
     std::map<std::string, std::string> env;  // set for the program only
     int limitSeconds = 60;
 };

@@ -84,6 +84,7 @@ bool ApplyKey(const std::wstring& key, const std::wstring& value, DescribedCamer
     if (key == L"Bind") return ParseFlag(value, d.bindWorks);
     if (key == L"ProcAmp") return ParseFlag(value, d.hasProcAmp);
     if (key == L"CameraControl") return ParseFlag(value, d.hasCameraControl);
+    if (key == L"StreamConfig") return ParseFlag(value, d.hasStreamConfig);
     if (key == L"Formats") {
         d.formats.clear();
         return ParseFormats(value, d.formats);

@@ -300,6 +300,7 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
         d.unthrottled = c.unthrottled;
         d.hasProcAmp = c.hasProcAmp;
         d.hasCameraControl = c.hasCameraControl;
+        d.hasStreamConfig = c.hasStreamConfig;
         d.faults.propertyBagFails = !c.propertyBagWorks;
         d.faults.bindFails = !c.bindWorks;
         CameraId id = AddCamera(d);

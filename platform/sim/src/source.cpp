@@ -205,7 +205,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IAMStreamConfig)) {
+        if (IsEqualIID(iid, IID_IAMStreamConfig) && camera_->description.hasStreamConfig) {
             *object = static_cast<IAMStreamConfig*>(this);
             AddRef();
             return S_OK;

@@ -39,6 +39,7 @@ struct DescribedCamera {
     bool unthrottled = false;          // "FrameRate=max": frames as fast as they can be made
     bool hasProcAmp = true;
     bool hasCameraControl = true;
+    bool hasStreamConfig = true;  // "StreamConfig=0": the pin cannot be told a format
     bool propertyBagWorks = true;  // "PropertyBag=0": reading the camera's name fails
     bool bindWorks = true;         // "Bind=0": creating the camera's filter fails
 };

@@ -36,6 +36,7 @@ struct CameraDescription {
     bool unthrottled = false;          // frames as fast as possible instead of the format's rate
     bool hasProcAmp = true;
     bool hasCameraControl = true;
+    bool hasStreamConfig = true;
     std::map<LONG, CameraProperty> procAmp;        // by VideoProcAmpProperty
     std::map<LONG, CameraProperty> cameraControl;  // by CameraControlProperty
     CameraFaults faults;

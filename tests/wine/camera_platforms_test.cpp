@@ -1,0 +1,319 @@
+// The host program against the same camera descriptions on two platforms: the
+// simulated DirectShow of this build, and Wine's own DirectShow with the
+// vorkvcam filter registered for each description. A case that passes on one
+// and fails on the other is a misunderstanding of DirectShow on one side.
+//
+// The Wine cases run when VORK_WINE_BIN names the folder of the x86_64 build
+// (vorkgrab.exe, its DLLs and vorkvcam.dll) and skip otherwise; scripts/wine-test.sh
+// builds that folder and runs them in a fresh Wine prefix.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "ToolRunner.h"
+#include "vork/testpattern.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vorktest::Decode;
+using vorktest::Image;
+using vorktest::ReadTextFile;
+using vorktest::TempDir;
+using vorktest::ToolResult;
+using vorktest::ToolRun;
+using vorktest::WriteTextFile;
+
+const char kWineLoader[] = "/usr/lib/wine/wine64";
+const char kWineServer[] = "/usr/lib/wine/wineserver";
+
+std::string WineBin() {
+    const char* bin = std::getenv("VORK_WINE_BIN");
+    return bin ? fs::absolute(bin).string() : std::string();
+}
+
+// Console output of a Windows program ends its lines with CR LF.
+std::string WithoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+// One Wine prefix for the whole run, made fresh, and its server shut down at
+// the end so that nothing of it outlives the tests.
+class WinePrefix : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (WineBin().empty()) return;
+        prefix_ = std::make_unique<TempDir>();
+        setenv("WINEPREFIX", (prefix_->path() / "prefix").c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+        setenv("WINEDLLOVERRIDES", "winealsa.drv,winepulse.drv=d", 1);
+        ToolRun boot;
+        boot.launcher = {kWineLoader, "wineboot", "-i"};
+        boot.limitSeconds = 180;
+        const ToolResult r = vorktest::RunTool(prefix_->path(), boot);
+        ready_ = r.exitCode == 0;
+        if (!ready_) std::fprintf(stderr, "wineboot failed: %s\n", r.err.c_str());
+    }
+    void TearDown() override {
+        if (!prefix_) return;
+        ToolRun stop;
+        stop.launcher = {kWineServer, "-k"};
+        vorktest::RunTool(prefix_->path(), stop);
+        prefix_.reset();
+    }
+    static bool Ready() { return ready_; }
+
+private:
+    std::unique_ptr<TempDir> prefix_;
+    static inline bool ready_ = false;
+};
+
+[[maybe_unused]] ::testing::Environment* const g_prefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
+
+// Where the cameras come from and how the program runs.
+class Platform {
+public:
+    virtual ~Platform() = default;
+    // Makes the described cameras the machine's cameras; false with a reason.
+    virtual bool Describe(const fs::path& dir, const std::string& cameras, std::string& why) = 0;
+    virtual ToolResult Run(const fs::path& dir, std::vector<std::string> args) = 0;
+};
+
+class Simulation : public Platform {
+public:
+    bool Describe(const fs::path& dir, const std::string& cameras, std::string&) override {
+        WriteTextFile(dir / "cams.ini", cameras);
+        return true;
+    }
+    ToolResult Run(const fs::path& dir, std::vector<std::string> args) override {
+        args.insert(args.end(), {"--cameras", "cams.ini"});
+        return vorktest::RunTool(dir, args);
+    }
+};
+
+class Wine : public Platform {
+public:
+    bool Describe(const fs::path& dir, const std::string& cameras, std::string& why) override {
+        WriteTextFile(dir / "cams.ini", cameras);
+        ToolRun reg;
+        reg.launcher = {kWineLoader, "regsvr32", "/s", "/n", "/i:cams.ini", WineBin() + "/vorkvcam.dll"};
+        const ToolResult r = vorktest::RunTool(dir, reg);
+        why = "regsvr32 ended with " + std::to_string(r.exitCode) + ": " + r.err;
+        return r.exitCode == 0;
+    }
+    ToolResult Run(const fs::path& dir, std::vector<std::string> args) override {
+        ToolRun run;
+        run.launcher = {kWineLoader, WineBin() + "/vorkgrab.exe"};
+        run.args = std::move(args);
+        ToolResult r = vorktest::RunTool(dir, run);
+        r.out = WithoutCarriageReturns(r.out);
+        r.err = WithoutCarriageReturns(r.err);
+        return r;
+    }
+};
+
+class CameraPlatforms : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        if (GetParam() == "Wine") {
+            if (WineBin().empty()) GTEST_SKIP() << "VORK_WINE_BIN is not set (scripts/wine-test.sh sets it)";
+            ASSERT_TRUE(WinePrefix::Ready()) << "the Wine prefix could not be made";
+            platform_ = std::make_unique<Wine>();
+        } else {
+            platform_ = std::make_unique<Simulation>();
+        }
+    }
+    void Describe(const std::string& cameras) {
+        std::string why;
+        ASSERT_TRUE(platform_->Describe(dir.path(), cameras, why)) << why;
+    }
+    ToolResult Run(std::vector<std::string> args) { return platform_->Run(dir.path(), std::move(args)); }
+    std::string Ini() const { return ReadTextFile(dir.path() / "vork.ini"); }
+
+    TempDir dir;
+    std::unique_ptr<Platform> platform_;
+};
+
+const char kTwins[] =
+    "[one]\nFriendlyName=USB Camera\nDevicePath=path-1\n"
+    "[two]\nFriendlyName=Other\nDevicePath=path-2\n"
+    "[three]\nFriendlyName=USB Camera\nDevicePath=path-3\n";
+
+TEST_P(CameraPlatforms, ListGivesTwinsASuffixAndMarksTheConnectedCamera) {
+    Describe(kTwins);
+    ToolResult r = Run({"list"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "*  0  USB Camera                        path-1\n"
+              "   1  Other                             path-2\n"
+              "   2  USB Camera_2                      path-3\n");
+}
+
+TEST_P(CameraPlatforms, ListShowsAtMostTwentyCameras) {
+    std::string cameras;
+    for (int i = 0; i < 22; ++i)
+        cameras += "[c" + std::to_string(i) + "]\nFriendlyName=Cam " + std::to_string(i) + "\nDevicePath=p" +
+                   std::to_string(i) + "\n";
+    Describe(cameras);
+    ToolResult r = Run({"list"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::vector<std::string> shown;
+    for (std::string line; std::getline(lines, line);) shown.push_back(line);
+    ASSERT_EQ(shown.size(), 20u) << r.out;
+    EXPECT_NE(shown.front().find("Cam 0 "), std::string::npos);
+    EXPECT_NE(shown.back().find("Cam 19 "), std::string::npos);
+}
+
+TEST_P(CameraPlatforms, TheDevicePathChoosesBetweenTwins) {
+    Describe(kTwins);
+    WriteTextFile(dir.path() / "vork.ini", "[DSGRABBER]\nFriendlyNamePart=USB Camera\nDevicePath=path-3\n");
+    ToolResult r = Run({"list", "--ini", "vork.ini"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("*  2  USB Camera_2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("   0  USB Camera "), std::string::npos) << r.out;
+    // The file is the user's: a relative --ini is this folder's, on every platform.
+    EXPECT_EQ(Ini(), "[DSGRABBER]\nFriendlyNamePart=USB Camera\nDevicePath=path-3\n");
+}
+
+TEST_P(CameraPlatforms, AnUnknownCameraFallsBackToTheFirstAndTheIniSaysSo) {
+    Describe(kTwins);
+    WriteTextFile(dir.path() / "vork.ini", "[DSGRABBER]\nFriendlyNamePart=Missing\nDevicePath=nowhere\n[Other]\nKeep=1\n");
+    ToolResult r = Run({"list", "--ini", "vork.ini"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("*  0  USB Camera "), std::string::npos) << r.out;
+    const std::string ini = WithoutCarriageReturns(Ini());
+    EXPECT_NE(ini.find("FriendlyNamePart=USB Camera\n"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("Missing"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("[Other]\nKeep=1"), std::string::npos) << ini;
+}
+
+// The marker is white at the top left and nowhere else in the corners.
+void ExpectUpright(const Image& image, const std::string& what) {
+    const int w = image.width, h = image.height, m = std::min(w, h) / 16;
+    EXPECT_TRUE(image.White(m, m)) << what << ": no marker at the top left";
+    EXPECT_FALSE(image.White(w - 1 - m, m)) << what << ": marker at the top right";
+    EXPECT_FALSE(image.White(m, h - 1 - m)) << what << ": marker at the bottom left";
+    EXPECT_FALSE(image.White(w - 1 - m, h - 1 - m)) << what << ": marker at the bottom right";
+}
+
+TEST_P(CameraPlatforms, SnapsComeOutUprightInBothRgbModesAtTwoSizesUnderEveryMirroring) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n"
+             "Formats=640x480 RGB24 30, 320x240 RGB24 30, 640x480 RGB32 30, 320x240 RGB32 30\n");
+    int n = 0;
+    for (const char* mode : {"4", "5"})
+        for (const char* size : {"640x480", "320x240"})
+            for (const char* mirror : {"00", "10", "01", "11"}) {
+                const std::string what = std::string("mode ") + mode + " " + size + " mirror " + mirror;
+                WriteTextFile(dir.path() / "vork.ini", std::string("[DSGRABBER_Channel0]\nMirrorImgVerticalInPlace=") +
+                                                           mirror[0] + "\nMirrorImgHorizontalInPlace=" + mirror[1] + "\n");
+                const std::string file = "snap" + std::to_string(n++) + ".bmp";
+                ToolResult r = Run({"snap", "--ini", "vork.ini", "--color-mode", mode, "--size", size, "--out", file});
+                ASSERT_EQ(r.exitCode, 0) << what << ": " << r.err;
+                Image image = Decode(dir.path() / file);
+                EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), size) << what;
+                ExpectUpright(image, what);
+            }
+}
+
+TEST_P(CameraPlatforms, AHundredContinuousFramesNeverCountBackwards) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nFormats=320x240 RGB24 30\nFrameRate=max\n");
+    ToolResult r = Run({"snap", "--continuous", "--count", "100", "--out", "f/%03d.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    long last = -1;
+    int advances = 0;
+    for (int i = 0; i < 100; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof(name), "f/%03d.bmp", i);
+        Image image = Decode(dir.path() / name);
+        ASSERT_EQ(image.width, 320) << name;
+        const long counter = vork::ReadCounter(image.width, image.height,
+                                               [&](int32_t x, int32_t y) { return image.At(x, y)[1] > 128; });
+        ASSERT_GE(counter, 0) << name;
+        EXPECT_GE(counter, last) << name << " went backwards";
+        if (counter > last) ++advances;
+        last = counter;
+    }
+    EXPECT_GT(advances, 50) << "the counter hardly moved: " << last;
+}
+
+TEST_P(CameraPlatforms, ASetBrightnessIsReadBackFromTheCamera) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n");
+    ToolResult r = Run({"set", "brightness=60", "zoom=25:manual"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "brightness    60% manual\nzoom          25% manual\n");
+    r = Run({"props"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("brightness    50% manual\n"), std::string::npos) << "each run opens the camera afresh: " << r.out;
+}
+
+TEST_P(CameraPlatforms, ACameraWithoutControlsSaysSo) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nProcAmp=0\nCameraControl=0\n");
+    ToolResult r = Run({"props"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("brightness    not supported\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zoom          not supported\n"), std::string::npos) << r.out;
+}
+
+TEST_P(CameraPlatforms, FormatChangesWhatTheCameraDelivers) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nFormats=640x480 RGB24 30, 320x240 RGB32 15\n");
+    ToolResult r = Run({"format", "--ini", "vork.ini"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("camera      640x480 RGB24 at 30.000 frames per second"), std::string::npos) << r.out;
+    r = Run({"format", "--ini", "vork.ini", "--color-mode", "5", "--size", "320x240", "--fps", "15"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("camera      320x240 RGB32 at 15.000 frames per second"), std::string::npos) << r.out;
+    // Kept in the INI file: the next run starts with it.
+    r = Run({"snap", "--ini", "vork.ini", "--out", "small.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    Image image = Decode(dir.path() / "small.bmp");
+    EXPECT_EQ(image.width, 320);
+    EXPECT_EQ(image.height, 240);
+    ExpectUpright(image, "after format");
+    // A rate the format cannot keep is refused, and the camera keeps its own.
+    r = Run({"format", "--ini", "vork.ini", "--fps", "60"});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+}
+
+TEST_P(CameraPlatforms, ACameraThatCannotBeToldAFormatOpensQuietlyWithWhatItDelivers) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nFormats=320x240 RGB24 30\nStreamConfig=0\n");
+    ToolResult r = Run({"snap", "--verbose", "--out", "quiet.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("event 14"), std::string::npos) << r.err;
+    Image image = Decode(dir.path() / "quiet.bmp");
+    EXPECT_EQ(image.width, 320);
+    ExpectUpright(image, "without stream configuration");
+    // A size it was told and cannot take is reported, not passed over.
+    WriteTextFile(dir.path() / "vork.ini", "[DSGRABBER_Channel0]\nGrabWidth=640\nGrabHeight=480\n");
+    r = Run({"snap", "--ini", "vork.ini", "--out", "told.bmp"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("GrabWidth and GrabHeight 640x480 was not applied"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path() / "told.bmp"));
+}
+
+TEST_P(CameraPlatforms, ABadDescriptionIsRefusedNamingTheKey) {
+    // The simulation reads the file when the program starts; Wine's cameras are
+    // registered from it. Either way the key and value are named, and nothing runs.
+    Describe(kTwins);
+    std::string why;
+    std::string message;
+    if (platform_->Describe(dir.path(), "[cam]\nFormats=640x480 RGB24 fast\n", why)) {
+        ToolResult r = Run({"list"});
+        EXPECT_NE(r.exitCode, 0);
+        message = r.err;
+    } else {
+        message = why;
+        // The cameras registered before stay as they were.
+        EXPECT_NE(Run({"list"}).out.find("USB Camera_2"), std::string::npos);
+    }
+    EXPECT_NE(message.find("[cam] Formats: bad value \"640x480 RGB24 fast\""), std::string::npos) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(, CameraPlatforms, ::testing::Values("Simulation", "Wine"),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace
