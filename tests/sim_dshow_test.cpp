@@ -278,6 +278,33 @@ TEST_F(SimDShowTest, SetFormatAcceptsOnlyWhatTheCameraDelivers) {
     CoTaskMemFree(connected.pbFormat);
 }
 
+TEST_F(SimDShowTest, Rgb565ComesAsBitFieldsWithItsMasks) {
+    CameraDescription d = DefaultCameraDescription();
+    d.formats = {{320, 240, MEDIASUBTYPE_RGB565, 30.0}};
+    AddCamera(d);
+    Graph g;
+    ASSERT_EQ(g.Build(0, &MEDIASUBTYPE_RGB565), S_OK);
+    CComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(FirstPin(g.source, PINDIR_OUTPUT)->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)),
+              S_OK);
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+    ASSERT_EQ(config->GetStreamCaps(0, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
+    ASSERT_GE(mt->cbFormat, sizeof(VIDEOINFOHEADER) + 3 * sizeof(DWORD));
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+    EXPECT_EQ(vih->bmiHeader.biCompression, static_cast<DWORD>(BI_BITFIELDS));
+    const auto* masks = reinterpret_cast<const DWORD*>(mt->pbFormat + sizeof(VIDEOINFOHEADER));
+    EXPECT_EQ(masks[0], 0xF800u);
+    EXPECT_EQ(masks[1], 0x07E0u);
+    EXPECT_EQ(masks[2], 0x001Fu);
+    EXPECT_EQ(config->SetFormat(mt), S_OK);
+    // A grabber that writes the size back clears the compression to plain RGB.
+    vih->bmiHeader.biCompression = BI_RGB;
+    EXPECT_EQ(config->SetFormat(mt), S_OK);
+    CoTaskMemFree(mt->pbFormat);
+    CoTaskMemFree(mt);
+}
+
 TEST_F(SimDShowTest, StuckTransitionsShowThroughGetState) {
     CameraId cam = Add(L"Cam");
     CameraFaults faults;

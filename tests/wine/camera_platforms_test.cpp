@@ -220,6 +220,28 @@ TEST_P(CameraPlatforms, SnapsComeOutUprightInBothRgbModesAtTwoSizesUnderEveryMir
             }
 }
 
+TEST_P(CameraPlatforms, EveryColourModeKeepsTheColoursOfThePattern) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n"
+             "Formats=640x480 RGB24 30, 640x480 RGB32 30, 640x480 RGB565 30, 640x480 RGB555 30, 640x480 RGB8 30\n");
+    // The second bar is red (230, 0, 0) at the top; RGB8 is grey, its luma.
+    struct Case {
+        const char* mode;
+        int r, g, b;
+    } cases[] = {{"4", 230, 0, 0}, {"5", 230, 0, 0}, {"3", 230, 0, 0}, {"2", 230, 0, 0}, {"0", 69, 69, 69}};
+    for (const Case& c : cases) {
+        const std::string file = std::string("mode") + c.mode + ".bmp";
+        ToolResult r = Run({"snap", "--color-mode", c.mode, "--out", file});
+        ASSERT_EQ(r.exitCode, 0) << c.mode << ": " << r.err;
+        Image image = Decode(dir.path() / file);
+        ASSERT_EQ(image.width, 640) << c.mode;
+        ExpectUpright(image, std::string("mode ") + c.mode);
+        const uint8_t* p = image.At(140, 2);
+        EXPECT_NEAR(p[0], c.r, 9) << "mode " << c.mode;
+        EXPECT_NEAR(p[1], c.g, 9) << "mode " << c.mode;
+        EXPECT_NEAR(p[2], c.b, 9) << "mode " << c.mode;
+    }
+}
+
 TEST_P(CameraPlatforms, AHundredContinuousFramesNeverCountBackwards) {
     Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nFormats=320x240 RGB24 30\nFrameRate=max\n");
     ToolResult r = Run({"snap", "--continuous", "--count", "100", "--out", "f/%03d.bmp"});

@@ -44,7 +44,10 @@ WORD BitCountOf(const GUID& s) {
 
 MediaType MediaTypeFor(const VideoFormat& format) {
     const bool palette = format.subtype == MEDIASUBTYPE_RGB8;
-    const ULONG formatSize = sizeof(VIDEOINFOHEADER) + (palette ? 256 * sizeof(RGBQUAD) : 0);
+    // RGB565 is a bit-field bitmap: its three masks follow the header, as in VIDEOINFO.
+    const bool masks = format.subtype == MEDIASUBTYPE_RGB565;
+    const ULONG formatSize =
+        sizeof(VIDEOINFOHEADER) + (palette ? 256 * sizeof(RGBQUAD) : 0) + (masks ? 3 * sizeof(DWORD) : 0);
     AM_MEDIA_TYPE mt{};
     mt.majortype = MEDIATYPE_Video;
     mt.subtype = format.subtype;
@@ -62,12 +65,16 @@ MediaType MediaTypeFor(const VideoFormat& format) {
     vih->bmiHeader.biHeight = format.height;
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = bits;
-    vih->bmiHeader.biCompression = IsRgbSubtype(format.subtype) ? BI_RGB : format.subtype.Data1;
+    vih->bmiHeader.biCompression = masks ? BI_BITFIELDS : IsRgbSubtype(format.subtype) ? BI_RGB : format.subtype.Data1;
     vih->bmiHeader.biSizeImage = stride * static_cast<DWORD>(format.height);
     if (palette) {
         vih->bmiHeader.biClrUsed = 256;
         auto* colors = reinterpret_cast<RGBQUAD*>(block.data() + sizeof(VIDEOINFOHEADER));
         for (int i = 0; i < 256; ++i) colors[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
+    }
+    if (masks) {
+        const DWORD bits[3] = {0xF800, 0x07E0, 0x001F};
+        std::memcpy(block.data() + sizeof(VIDEOINFOHEADER), bits, sizeof(bits));
     }
     vih->dwBitRate = static_cast<DWORD>(vih->bmiHeader.biSizeImage * 8.0 * format.fps);
     mt.bFixedSizeSamples = format.subtype == MEDIASUBTYPE_MJPG ? FALSE : TRUE;

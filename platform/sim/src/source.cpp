@@ -270,8 +270,10 @@ public:
         for (const VideoFormat& f : camera_->description.formats) {
             if (f.width != vih->bmiHeader.biWidth || f.height != std::abs(vih->bmiHeader.biHeight)) continue;
             if (!IsEqualGUID(f.subtype, mt.subtype)) continue;
+            // RGB565 comes as bit fields; a request may also name it plain RGB.
             const DWORD compression = IsRgbSubtype(f.subtype) ? static_cast<DWORD>(BI_RGB) : f.subtype.Data1;
-            if (vih->bmiHeader.biCompression != compression) continue;
+            const bool bitFields = f.subtype == MEDIASUBTYPE_RGB565 && vih->bmiHeader.biCompression == BI_BITFIELDS;
+            if (vih->bmiHeader.biCompression != compression && !bitFields) continue;
             const auto minInterval = static_cast<REFERENCE_TIME>(10000000.0 / f.fps);
             if (vih->AvgTimePerFrame != 0 && vih->AvgTimePerFrame < minInterval) continue;
             if (vih->AvgTimePerFrame > 10000000LL * 10) continue;
