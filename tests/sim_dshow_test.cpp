@@ -305,6 +305,20 @@ TEST_F(SimDShowTest, Rgb565ComesAsBitFieldsWithItsMasks) {
     CoTaskMemFree(mt);
 }
 
+TEST_F(SimDShowTest, APausedCaptureGraphSaysItCannotCue) {
+    Add(L"Cam");
+    Graph g;
+    ASSERT_EQ(g.Build(), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Pause()));
+    OAFilterState state = State_Stopped;
+    EXPECT_EQ(g.control->GetState(0, &state), VFW_S_CANT_CUE);
+    EXPECT_EQ(state, State_Paused);
+    ASSERT_EQ(g.control->Run(), S_OK);
+    EXPECT_EQ(g.control->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Running);
+    g.control->Stop();
+}
+
 TEST_F(SimDShowTest, StuckTransitionsShowThroughGetState) {
     CameraId cam = Add(L"Cam");
     CameraFaults faults;

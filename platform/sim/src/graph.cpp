@@ -161,7 +161,8 @@ public:
             }
         }
         *state = state_;
-        return S_OK;
+        // Capture sources are live: paused, they deliver nothing, and say so.
+        return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
     }
     HRESULT STDMETHODCALLTYPE StopWhenReady() override { return Stop(); }
 
