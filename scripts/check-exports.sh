@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Checks that a Windows build of the plug-in exports InitDll and DeInitDll under
-# their plain names and the grabber class whole.
+# their plain names and the grabber class whole, or, for vorkvcam.dll, that the
+# virtual camera exports the COM server's entry points under their plain names,
+# as regsvr32 and CoCreateInstance look them up.
 set -euo pipefail
 dll="$1"
 objdump_tool=i686-w64-mingw32-objdump
@@ -10,6 +12,14 @@ fail=0
 need() {
   if ! grep -qx -- "$1" <<<"$exports"; then echo "missing export: $1 ($2)"; fail=1; fi
 }
+if [ "$(basename "$dll")" = vorkvcam.dll ]; then
+  for name in DllGetClassObject DllCanUnloadNow DllRegisterServer DllUnregisterServer DllInstall; do
+    need "$name" "COM server"
+  done
+  [ "$fail" -eq 0 ] || { echo "export check failed for $dll"; exit 1; }
+  echo "export check passed: $dll"
+  exit 0
+fi
 need InitDll "plain name"
 need DeInitDll "plain name"
 class=22CVORKDirectShowGrabber

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows DLLs and the host program for i686 and x86_64, then
-# checks the 32-bit plug-in's export table.
+# Cross-builds the Windows DLLs, the host program and the virtual camera for
+# i686 and x86_64, then checks the 32-bit plug-in's and both cameras' exports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 for preset in mingw-i686 mingw-x86_64; do
@@ -9,5 +9,5 @@ for preset in mingw-i686 mingw-x86_64; do
 done
 bash scripts/check-exports.sh build/mingw-i686/bin/VORKDirectShowGrabber.dll
 for arch in i686 x86_64; do
-  bash scripts/check-vcam-exports.sh "build/mingw-$arch/bin/vorkvcam.dll"
+  bash scripts/check-exports.sh "build/mingw-$arch/bin/vorkvcam.dll"
 done
