@@ -88,12 +88,28 @@ TEST(PrivateProfile, EmptyStringIsWrittenAsAnEmptyValueAndNullRemoves) {
     EXPECT_EQ(ReadTextFile(dir.path() / "a.ini").find("[S]"), std::string::npos);
 }
 
-TEST(PrivateProfile, NonAsciiTextSurvivesARoundTrip) {
+TEST(PrivateProfile, NonAsciiTextSurvivesARoundTripInAUnicodeFile) {
     TempDir dir;
-    std::wstring file = dir.File("a.ini");
     const wchar_t* name = L"Kamera \u00e4\u00f6\u00fc \u65e5\u672c \U0001F4F7";
-    WritePrivateProfileStringW(L"Ger\u00e4t", L"FriendlyNamePart", name, file.c_str());
-    EXPECT_EQ(Read(file, L"GER\u00c4T", L"FriendlyNamePart", L""), name);
+    for (const char* mark : {"\xEF\xBB\xBF", "\xFF\xFE"}) {
+        WriteTextFile(dir.path() / "a.ini", mark);
+        std::wstring file = dir.File("a.ini");
+        WritePrivateProfileStringW(L"Ger\u00e4t", L"FriendlyNamePart", name, file.c_str());
+        EXPECT_EQ(Read(file, L"GER\u00c4T", L"FriendlyNamePart", L""), name);
+    }
+}
+
+// As Windows reads them: a file without a byte-order mark is in the Windows
+// code page, so UTF-8 bytes there are characters of their own, and a character
+// the code page lacks is written as '?'.
+TEST(PrivateProfile, AFileWithoutAMarkIsInTheWindowsCodePage) {
+    TempDir dir;
+    WriteTextFile(dir.path() / "a.ini", "[Cam]\nLatin=p\xE4th\nUtf8=p\xC3\xA4th\n");
+    std::wstring file = dir.File("a.ini");
+    EXPECT_EQ(Read(file, L"Cam", L"Latin", L""), L"p\u00e4th");
+    EXPECT_EQ(Read(file, L"Cam", L"Utf8", L""), L"p\u00c3\u00a4th");
+    WritePrivateProfileStringW(L"Cam", L"Name", L"\u00c4 \u65e5", file.c_str());
+    EXPECT_EQ(ReadTextFile(dir.path() / "a.ini"), "[Cam]\nLatin=p\xE4th\nUtf8=p\xC3\xA4th\nName=\xC4 ?\n");
 }
 
 TEST(PrivateProfile, NullSectionOrKeyListsNames) {

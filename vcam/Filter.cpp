@@ -68,7 +68,8 @@ Filter::Filter()
       cameraControlPart_(static_cast<IBaseFilter*>(this), cameraControl_),
       pin_(*this) {
     vork::DescribedCamera camera;
-    camera.friendlyName = L"VORK Virtual Camera";
+    camera.friendlyName = vork::kDefaultFriendlyName;
+    camera.devicePath = vork::kDefaultDevicePath;
     UseCamera(camera);
 }
 

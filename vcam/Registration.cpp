@@ -185,8 +185,8 @@ std::wstring Unquoted(std::wstring text) {
 HRESULT RegisterDefaultCamera() {
     vork::DescribedCamera camera;
     camera.section = L"default";
-    camera.friendlyName = L"VORK Virtual Camera";
-    camera.devicePath = L"\\\\?\\root#vorkvcam#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+    camera.friendlyName = vork::kDefaultFriendlyName;
+    camera.devicePath = vork::kDefaultDevicePath;
     return RegisterCameras({camera});
 }
 

@@ -80,6 +80,10 @@ public:
     virtual ~Platform() = default;
     // Makes the described cameras the machine's cameras; false with a reason.
     virtual bool Describe(const fs::path& dir, const std::string& cameras, std::string& why) = 0;
+    // The one default camera of a machine without a description.
+    virtual bool DescribeDefault(const fs::path& dir, std::string& why) = 0;
+    // No camera at all.
+    virtual bool RemoveAll(const fs::path& dir, std::string& why) = 0;
     virtual ToolResult Run(const fs::path& dir, std::vector<std::string> args) = 0;
 };
 
@@ -87,24 +91,31 @@ class Simulation : public Platform {
 public:
     bool Describe(const fs::path& dir, const std::string& cameras, std::string&) override {
         WriteTextFile(dir / "cams.ini", cameras);
+        described_ = true;
         return true;
     }
+    bool DescribeDefault(const fs::path&, std::string&) override {
+        described_ = false;
+        return true;
+    }
+    bool RemoveAll(const fs::path& dir, std::string& why) override { return Describe(dir, "", why); }
     ToolResult Run(const fs::path& dir, std::vector<std::string> args) override {
-        args.insert(args.end(), {"--cameras", "cams.ini"});
+        if (described_) args.insert(args.end(), {"--cameras", "cams.ini"});
         return vorktest::RunTool(dir, args);
     }
+
+private:
+    bool described_ = false;
 };
 
 class Wine : public Platform {
 public:
     bool Describe(const fs::path& dir, const std::string& cameras, std::string& why) override {
         WriteTextFile(dir / "cams.ini", cameras);
-        ToolRun reg;
-        reg.launcher = {kWineLoader, "regsvr32", "/s", "/n", "/i:cams.ini", WineBin() + "/vorkvcam.dll"};
-        const ToolResult r = vorktest::RunTool(dir, reg);
-        why = "regsvr32 ended with " + std::to_string(r.exitCode) + ": " + r.err;
-        return r.exitCode == 0;
+        return Regsvr32(dir, {"/n", "/i:cams.ini"}, why);
     }
+    bool DescribeDefault(const fs::path& dir, std::string& why) override { return Regsvr32(dir, {}, why); }
+    bool RemoveAll(const fs::path& dir, std::string& why) override { return Regsvr32(dir, {"/u"}, why); }
     ToolResult Run(const fs::path& dir, std::vector<std::string> args) override {
         ToolRun run;
         run.launcher = {kWineLoader, WineBin() + "/vorkgrab.exe"};
@@ -113,6 +124,17 @@ public:
         r.out = WithoutCarriageReturns(r.out);
         r.err = WithoutCarriageReturns(r.err);
         return r;
+    }
+
+private:
+    static bool Regsvr32(const fs::path& dir, const std::vector<std::string>& options, std::string& why) {
+        ToolRun reg;
+        reg.launcher = {kWineLoader, "regsvr32", "/s"};
+        reg.launcher.insert(reg.launcher.end(), options.begin(), options.end());
+        reg.launcher.push_back(WineBin() + "/vorkvcam.dll");
+        const ToolResult r = vorktest::RunTool(dir, reg);
+        why = "regsvr32 ended with " + std::to_string(r.exitCode) + ": " + r.err;
+        return r.exitCode == 0;
     }
 };
 
@@ -138,6 +160,15 @@ protected:
     std::unique_ptr<Platform> platform_;
 };
 
+// The marker is white at the top left and nowhere else in the corners.
+void ExpectUpright(const Image& image, const std::string& what) {
+    const int w = image.width, h = image.height, m = std::min(w, h) / 16;
+    EXPECT_TRUE(image.White(m, m)) << what << ": no marker at the top left";
+    EXPECT_FALSE(image.White(w - 1 - m, m)) << what << ": marker at the top right";
+    EXPECT_FALSE(image.White(m, h - 1 - m)) << what << ": marker at the bottom left";
+    EXPECT_FALSE(image.White(w - 1 - m, h - 1 - m)) << what << ": marker at the bottom right";
+}
+
 const char kTwins[] =
     "[one]\nFriendlyName=USB Camera\nDevicePath=path-1\n"
     "[two]\nFriendlyName=Other\nDevicePath=path-2\n"
@@ -151,6 +182,47 @@ TEST_P(CameraPlatforms, ListGivesTwinsASuffixAndMarksTheConnectedCamera) {
               "*  0  USB Camera                        path-1\n"
               "   1  Other                             path-2\n"
               "   2  USB Camera_2                      path-3\n");
+}
+
+TEST_P(CameraPlatforms, TheDefaultCameraAndNoCameraAtAll) {
+    std::string why;
+    ASSERT_TRUE(platform_->DescribeDefault(dir.path(), why)) << why;
+    ToolResult r = Run({"list"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "*  0  VORK Virtual Camera               "
+              "\\\\?\\root#vorkcam#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global\n");
+    r = Run({"snap", "--out", "default.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ExpectUpright(Decode(dir.path() / "default.bmp"), "the default camera");
+    ASSERT_TRUE(platform_->RemoveAll(dir.path(), why)) << why;
+    r = Run({"list"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("event 9: CVORKDirectShowGrabber::InitBoard:"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("vorkgrab: no camera"), std::string::npos) << r.err;
+}
+
+TEST_P(CameraPlatforms, NamesAndPathsOutsideAsciiComeThroughUnchanged) {
+    Describe("[a]\nFriendlyName=Kamera \xC3\x9C \xE2\x82\xAC\nDevicePath=p\xC3\xA4th\n"
+             "[b]\nFriendlyName=Kamera \xC3\x9C \xE2\x82\xAC\nDevicePath=\xE8\xB7\xAF\xE5\xBE\x84\n");
+    ToolResult r = Run({"list"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "*  0  Kamera \xC3\x9C \xE2\x82\xAC                     p\xC3\xA4th\n"
+              "   1  Kamera \xC3\x9C \xE2\x82\xAC_1                   \xE8\xB7\xAF\xE5\xBE\x84\n");
+    // The profile functions read UTF-8 only after its byte-order mark; without
+    // one the file is in the Windows code page, where Latin-1 bytes work.
+    WriteTextFile(dir.path() / "vork.ini", "\xEF\xBB\xBF[DSGRABBER]\nDevicePath=\xE8\xB7\xAF\xE5\xBE\x84\n");
+    r = Run({"list", "--ini", "vork.ini"});
+    EXPECT_NE(r.out.find("*  1  Kamera"), std::string::npos) << r.out;
+    WriteTextFile(dir.path() / "vork.ini", "[DSGRABBER]\nDevicePath=\xE8\xB7\xAF\xE5\xBE\x84\n");
+    r = Run({"list", "--ini", "vork.ini"});
+    EXPECT_NE(r.out.find("*  0  Kamera"), std::string::npos) << "UTF-8 without its mark is not that path: " << r.out;
+    WriteTextFile(dir.path() / "vork.ini", "[DSGRABBER]\nDevicePath=p\xE4th\nFriendlyNamePart=Kamera\n");
+    Describe("[b]\nFriendlyName=Kamera\nDevicePath=other\n[a]\nFriendlyName=Kamera\nDevicePath=p\xC3\xA4th\n");
+    r = Run({"list", "--ini", "vork.ini"});
+    EXPECT_NE(r.out.find("*  1  Kamera_1"), std::string::npos) << "a Latin-1 path in a file without a mark: " << r.out;
 }
 
 TEST_P(CameraPlatforms, ListShowsAtMostTwentyCameras) {
@@ -190,15 +262,6 @@ TEST_P(CameraPlatforms, AnUnknownCameraFallsBackToTheFirstAndTheIniSaysSo) {
     EXPECT_NE(ini.find("FriendlyNamePart=USB Camera\n"), std::string::npos) << ini;
     EXPECT_EQ(ini.find("Missing"), std::string::npos) << ini;
     EXPECT_NE(ini.find("[Other]\nKeep=1"), std::string::npos) << ini;
-}
-
-// The marker is white at the top left and nowhere else in the corners.
-void ExpectUpright(const Image& image, const std::string& what) {
-    const int w = image.width, h = image.height, m = std::min(w, h) / 16;
-    EXPECT_TRUE(image.White(m, m)) << what << ": no marker at the top left";
-    EXPECT_FALSE(image.White(w - 1 - m, m)) << what << ": marker at the top right";
-    EXPECT_FALSE(image.White(m, h - 1 - m)) << what << ": marker at the bottom left";
-    EXPECT_FALSE(image.White(w - 1 - m, h - 1 - m)) << what << ": marker at the bottom right";
 }
 
 TEST_P(CameraPlatforms, SnapsComeOutUprightInBothRgbModesAtTwoSizesUnderEveryMirroring) {

@@ -43,8 +43,10 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
 
 // A profile file as bytes: lines are found in place and only the lines a write
 // changes are encoded anew, so every other byte stays as it was, whatever its
-// encoding. UTF-8 (with or without a byte-order mark, Latin-1 lines read as
-// such) and UTF-16 little-endian with its mark are understood.
+// encoding. As the Windows profile functions read them: UTF-16 little-endian
+// and UTF-8, each with its byte-order mark, and without a mark the Windows
+// code page (taken as Latin-1 here), in which a character it lacks is written
+// as '?'. A UTF-8 file without its mark is therefore read byte by byte.
 class ProfileFile {
 public:
     explicit ProfileFile(const std::wstring& fileName) : path_(vorksim::ToUtf8(fileName)) {}
@@ -59,6 +61,7 @@ public:
             utf16_ = true;
             body_ = 2;
         } else if (bytes_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            utf8_ = true;
             body_ = 3;
         }
         DetectLineEnd();
@@ -287,10 +290,7 @@ private:
             return text;
         }
         const std::string line = bytes_.substr(begin, end - begin);
-        text = vorksim::FromUtf8(line);
-        if (text.find(static_cast<wchar_t>(0xFFFD)) == std::wstring::npos || line.find("\xEF\xBF\xBD") != std::string::npos)
-            return text;
-        // Not UTF-8: a line written in the Windows code page, read as Latin-1.
+        if (utf8_) return vorksim::FromUtf8(line);
         text.clear();
         for (char c : line) text += static_cast<wchar_t>(static_cast<unsigned char>(c));
         return text;
@@ -299,7 +299,12 @@ private:
     std::string Encode(const std::wstring& text, bool withLineEnd = false) const {
         std::wstring line = text;
         if (withLineEnd) line += crlf_ ? L"\r\n" : L"\n";
-        if (!utf16_) return vorksim::ToUtf8(line);
+        if (utf8_) return vorksim::ToUtf8(line);
+        if (!utf16_) {
+            std::string out;
+            for (wchar_t c : line) out += static_cast<unsigned>(c) <= 0xFF ? static_cast<char>(c) : '?';
+            return out;
+        }
         std::string out;
         for (wchar_t wc : line) {
             uint32_t c = static_cast<uint32_t>(wc);
@@ -366,6 +371,7 @@ private:
     std::string bytes_;
     size_t body_ = 0;  // after the byte-order mark
     bool utf16_ = false;
+    bool utf8_ = false;  // a UTF-8 byte-order mark; without one, the Windows code page
     bool crlf_ = true;
     bool changed_ = false;
 };

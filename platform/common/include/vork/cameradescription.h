@@ -44,6 +44,10 @@ struct DescribedCamera {
     bool bindWorks = true;         // "Bind=0": creating the camera's filter fails
 };
 
+// The camera of a machine with no description: its name and device path.
+constexpr const wchar_t* kDefaultFriendlyName = L"VORK Virtual Camera";
+constexpr const wchar_t* kDefaultDevicePath = L"\\\\?\\root#vorkcam#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+
 // 640x480 and 320x240 in RGB24 and RGB32 (640x480 RGB24 first), then a YUY2 format.
 std::vector<VideoFormat> DefaultFormats();
 // The usual ranges of a webcam's proc-amp and camera controls, by

@@ -30,8 +30,8 @@ struct CameraFaults {
 };
 
 struct CameraDescription {
-    std::optional<std::wstring> friendlyName = std::wstring(L"VORK Virtual Camera");
-    std::optional<std::wstring> devicePath = std::wstring(L"\\\\?\\root#vorkcam#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global");
+    std::optional<std::wstring> friendlyName = std::wstring(vork::kDefaultFriendlyName);
+    std::optional<std::wstring> devicePath = std::wstring(vork::kDefaultDevicePath);
     std::vector<VideoFormat> formats;  // the first is the default format
     bool unthrottled = false;          // frames as fast as possible instead of the format's rate
     bool hasProcAmp = true;
