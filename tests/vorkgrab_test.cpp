@@ -158,26 +158,6 @@ TEST_F(VorkgrabTest, TheWebcamDescriptionGivesPicturesThroughTheGraphsFilters) {
     }
 }
 
-TEST_F(VorkgrabTest, SnapSetAppliesPropertiesBeforeThePicture) {
-    auto mean = [](const Image& image) {
-        double sum = 0;
-        for (uint8_t v : image.rgb) sum += v;
-        return sum / static_cast<double>(image.rgb.size());
-    };
-    Result r = RunTool(dir.path(), {"snap", "--out", "plain.ppm"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    r = RunTool(dir.path(), {"snap", "--set", "brightness=85", "--out", "bright.ppm"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    r = RunTool(dir.path(), {"snap", "--set", "brightness=15", "--set", "contrast=50", "--out", "dark.ppm"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const double plain = mean(Decode(dir.path() / "plain.ppm"));
-    EXPECT_GT(mean(Decode(dir.path() / "bright.ppm")), plain + 40);
-    EXPECT_LT(mean(Decode(dir.path() / "dark.ppm")), plain - 40);
-    r = RunTool(dir.path(), {"snap", "--set", "roll=5", "--out", "never.ppm"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_FALSE(fs::exists(dir.path() / "never.ppm"));
-}
-
 TEST_F(VorkgrabTest, PicturesAreSmallPngAndJpegFiles) {
     Result r = RunTool(dir.path(), {"snap", "--out", "small.png"});
     ASSERT_EQ(r.exitCode, 0) << r.err;

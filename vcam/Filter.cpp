@@ -22,6 +22,11 @@ void ControlSet::Assign(std::map<LONG, vork::CameraProperty> properties) {
     properties_ = std::move(properties);
 }
 
+std::map<LONG, vork::CameraProperty> ControlSet::Snapshot() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return properties_;
+}
+
 HRESULT ControlSet::GetRange(long property, long* min, long* max, long* step, long* def, long* caps) {
     if (!min || !max || !step || !def || !caps) return E_POINTER;
     std::lock_guard<std::mutex> lock(mutex_);

@@ -30,6 +30,7 @@ class ControlSet {
 public:
     void Assign(std::map<LONG, vork::CameraProperty> properties);
     bool Present() const { return !properties_.empty(); }
+    std::map<LONG, vork::CameraProperty> Snapshot();
     HRESULT GetRange(long property, long* min, long* max, long* step, long* def, long* caps);
     HRESULT Set(long property, long value, long flags);
     HRESULT Get(long property, long* value, long* flags);
@@ -164,6 +165,8 @@ public:
     // The stream time now, and whether there is a clock to tell it.
     bool StreamTime(REFERENCE_TIME& now);
     void NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
+    // What the proc-amp's settings do to the picture now.
+    vork::PictureSettings PictureNow() { return vork::PictureSettings::Of(procAmp_.Snapshot()); }
 
 private:
     void UseCamera(const vork::DescribedCamera& camera);

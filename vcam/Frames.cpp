@@ -18,8 +18,13 @@ FramePainter::FramePainter(const GUID& subtype, LONG width, LONG height)
     vork::PaintPattern(width_, height_, pattern_);
 }
 
-bool FramePainter::Paint(uint32_t counter, BYTE* frame, size_t size) {
+bool FramePainter::Paint(uint32_t counter, const vork::PictureSettings& settings, BYTE* frame, size_t size) {
     if (size < frameBytes_ || pattern_.empty()) return false;
+    if (settings != settings_) {
+        vork::PaintPattern(width_, height_, pattern_);
+        settings.Apply(pattern_);
+        settings_ = settings;
+    }
     stamped_ = pattern_;
     vork::StampCounter(stamped_.data(), width_, height_, counter);
     const WORD bits = BitCountOf(subtype_);

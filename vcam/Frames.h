@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "vork/cameradescription.h"
+
 namespace vcam {
 
 class FramePainter {
@@ -15,8 +17,9 @@ public:
     // A positive height is a bottom-up frame, as bitmaps are; negative, top-down.
     FramePainter(const GUID& subtype, LONG width, LONG height);
     size_t FrameBytes() const { return frameBytes_; }
-    // False when the buffer cannot hold a frame.
-    bool Paint(uint32_t counter, BYTE* frame, size_t size);
+    // False when the buffer cannot hold a frame. The picture shows the proc-amp's
+    // settings; a change of them paints the pattern anew.
+    bool Paint(uint32_t counter, const vork::PictureSettings& settings, BYTE* frame, size_t size);
 
 private:
     GUID subtype_;
@@ -25,6 +28,7 @@ private:
     bool bottomUp_;
     DWORD stride_;
     size_t frameBytes_;
+    vork::PictureSettings settings_;
     std::vector<uint8_t> pattern_;
     std::vector<uint8_t> stamped_;
 };

@@ -377,7 +377,7 @@ HRESULT OutputPin::DeliverOne(FramePainter& painter, IMemAllocator* allocator, I
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return E_UNEXPECTED;
     const size_t size = static_cast<size_t>(sample->GetSize());
-    if (!painter.Paint(frames_, data, size)) return E_UNEXPECTED;
+    if (!painter.Paint(frames_, filter_.PictureNow(), data, size)) return E_UNEXPECTED;
     sample->SetActualDataLength(static_cast<LONG>(painter.FrameBytes()));
     REFERENCE_TIME start = 0;
     if (filter_.StreamTime(start)) {

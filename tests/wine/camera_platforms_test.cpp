@@ -336,6 +336,27 @@ TEST_P(CameraPlatforms, ASetBrightnessIsReadBackFromTheCamera) {
     EXPECT_NE(r.out.find("brightness    50% manual\n"), std::string::npos) << "each run opens the camera afresh: " << r.out;
 }
 
+TEST_P(CameraPlatforms, SnapSetShowsInThePicture) {
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n");
+    auto mean = [](const Image& image) {
+        double sum = 0;
+        for (uint8_t v : image.rgb) sum += v;
+        return sum / static_cast<double>(image.rgb.size());
+    };
+    ToolResult r = Run({"snap", "--out", "plain.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = Run({"snap", "--set", "brightness=85", "--out", "bright.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = Run({"snap", "--set", "brightness=15", "--set", "contrast=50", "--out", "dark.bmp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const double plain = mean(Decode(dir.path() / "plain.bmp"));
+    EXPECT_GT(mean(Decode(dir.path() / "bright.bmp")), plain + 40);
+    EXPECT_LT(mean(Decode(dir.path() / "dark.bmp")), plain - 40);
+    r = Run({"snap", "--set", "roll=5", "--out", "never.bmp"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir.path() / "never.bmp"));
+}
+
 TEST_P(CameraPlatforms, ACameraWithoutControlsSaysSo) {
     Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nProcAmp=0\nCameraControl=0\n");
     ToolResult r = Run({"props"});

@@ -131,6 +131,35 @@ std::map<LONG, CameraProperty> DefaultCameraControl() {
     };
 }
 
+PictureSettings PictureSettings::Of(const std::map<LONG, CameraProperty>& procAmp) {
+    PictureSettings s;
+    auto range = [](const CameraProperty& p) { return p.max > p.min ? static_cast<double>(p.max - p.min) : 1.0; };
+    auto scale = [&](const CameraProperty& p) {
+        return 1.0 + 2.0 * (p.value - (static_cast<double>(p.min) + p.max) / 2.0) / range(p);
+    };
+    if (auto it = procAmp.find(VideoProcAmp_Brightness); it != procAmp.end())
+        s.offset = (it->second.value - it->second.defaultValue) * 255.0 / range(it->second);
+    if (auto it = procAmp.find(VideoProcAmp_Contrast); it != procAmp.end()) s.contrast = scale(it->second);
+    if (auto it = procAmp.find(VideoProcAmp_Saturation); it != procAmp.end()) s.saturation = scale(it->second);
+    if (auto it = procAmp.find(VideoProcAmp_Gain); it != procAmp.end())
+        s.gain = 1.0 + (it->second.value - it->second.defaultValue) / range(it->second);
+    return s;
+}
+
+void PictureSettings::Apply(std::vector<BYTE>& rgb) const {
+    if (*this == PictureSettings{}) return;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+        BYTE* p = &rgb[i];
+        double c[3];
+        for (int k = 0; k < 3; ++k) c[k] = ((p[k] * gain - 128.0) * contrast) + 128.0 + offset;
+        const double luma = 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2];
+        for (int k = 0; k < 3; ++k) {
+            const double v = luma + (c[k] - luma) * saturation;
+            p[k] = static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v + 0.5);
+        }
+    }
+}
+
 bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
     std::wstringstream list(text);
     std::wstring item;

@@ -89,51 +89,7 @@ long DecodeFrameCounter(const BYTE* frame, const VideoFormat& format) {
 
 namespace {
 
-// What the camera's proc-amp does to its picture: brightness, contrast,
-// saturation and gain, each against its default.
-struct PictureSettings {
-    double offset = 0.0;      // brightness, in levels
-    double contrast = 1.0;
-    double saturation = 1.0;
-    double gain = 1.0;
-
-    bool operator==(const PictureSettings& o) const {
-        return offset == o.offset && contrast == o.contrast && saturation == o.saturation && gain == o.gain;
-    }
-    bool Neutral() const { return *this == PictureSettings{}; }
-
-    // Brightness and gain move from the device's default; contrast and
-    // saturation scale from the middle of their range (0 at the bottom, double at
-    // the top), where a grabber's 50 percent puts them.
-    static PictureSettings Of(const std::map<LONG, CameraProperty>& procAmp) {
-        PictureSettings s;
-        auto range = [](const CameraProperty& p) { return p.max > p.min ? static_cast<double>(p.max - p.min) : 1.0; };
-        auto scale = [&](const CameraProperty& p) {
-            return 1.0 + 2.0 * (p.value - (static_cast<double>(p.min) + p.max) / 2.0) / range(p);
-        };
-        if (auto it = procAmp.find(VideoProcAmp_Brightness); it != procAmp.end())
-            s.offset = (it->second.value - it->second.defaultValue) * 255.0 / range(it->second);
-        if (auto it = procAmp.find(VideoProcAmp_Contrast); it != procAmp.end()) s.contrast = scale(it->second);
-        if (auto it = procAmp.find(VideoProcAmp_Saturation); it != procAmp.end()) s.saturation = scale(it->second);
-        if (auto it = procAmp.find(VideoProcAmp_Gain); it != procAmp.end())
-            s.gain = 1.0 + (it->second.value - it->second.defaultValue) / range(it->second);
-        return s;
-    }
-
-    void Apply(RgbPicture& picture) const {
-        if (Neutral()) return;
-        for (size_t i = 0; i + 2 < picture.rgb.size(); i += 3) {
-            BYTE* p = &picture.rgb[i];
-            double c[3];
-            for (int k = 0; k < 3; ++k) c[k] = ((p[k] * gain - 128.0) * contrast) + 128.0 + offset;
-            const double luma = 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2];
-            for (int k = 0; k < 3; ++k) {
-                const double v = luma + (c[k] - luma) * saturation;
-                p[k] = static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v + 0.5);
-            }
-        }
-    }
-};
+using vork::PictureSettings;
 
 // A rendered pattern for one format and picture settings, and the frame being
 // stamped from it. Uncompressed frames are packed once and stamped in place;
@@ -154,7 +110,7 @@ public:
         settings_ = settings;
         picture_.Resize(f.width, f.height);
         vork::PaintPattern(f.width, f.height, picture_.rgb);
-        settings.Apply(picture_);
+        settings.Apply(picture_.rgb);
         if (!IsCompressedSubtype(f.subtype)) {
             PackFrame(picture_, f.subtype, pattern_);
             frame_.resize(pattern_.size());

@@ -60,6 +60,24 @@ std::map<LONG, CameraProperty> DefaultCameraControl();
 bool ParseCameraDescriptions(const std::wstring& text, const std::wstring& origin,
                              std::vector<DescribedCamera>& cameras, std::wstring& error);
 
+// What a camera's proc-amp does to its picture: brightness and gain move from
+// the device's default, contrast and saturation scale from the middle of their
+// range (0 at the bottom, double at the top), where a grabber's 50 percent puts them.
+struct PictureSettings {
+    double offset = 0.0;  // brightness, in levels
+    double contrast = 1.0;
+    double saturation = 1.0;
+    double gain = 1.0;
+
+    static PictureSettings Of(const std::map<LONG, CameraProperty>& procAmp);
+    bool operator==(const PictureSettings& o) const {
+        return offset == o.offset && contrast == o.contrast && saturation == o.saturation && gain == o.gain;
+    }
+    bool operator!=(const PictureSettings& o) const { return !(*this == o); }
+    // Applies them to a picture of red, green and blue bytes.
+    void Apply(std::vector<BYTE>& rgb) const;
+};
+
 // "640x480 RGB24 30, 1280x720 RGB32 15": sizes 1 to 16384, rates above 0 up to
 // 1000, written as plain decimals.
 bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats);
