@@ -11,5 +11,5 @@ cmake --build --preset mingw-x86_64
 cmake --preset default >/dev/null
 cmake --build --preset default --target camera_platforms_test
 start=$(date +%s)
-VORK_WINE_BIN=build/mingw-x86_64/bin build/default/bin/camera_platforms_test --gtest_filter='*/Wine' "$@"
+VORK_WINE_BIN=build/mingw-x86_64/bin build/default/bin/camera_platforms_test --gtest_filter='*Wine*' "$@"
 echo "Wine tests took $(( $(date +%s) - start )) s"

@@ -6,8 +6,6 @@
 
 namespace vcam {
 
-const CLSID CLSID_VorkVirtualCamera = {0x6D1E8A6B, 0x52E4, 0x4C59, {0x9A, 0x2B, 0x2F, 0x7D, 0x5C, 0x0B, 0x7A, 0x11}};
-
 std::vector<vork::VideoFormat> PaintableDefaults() {
     std::vector<vork::VideoFormat> formats;
     for (const vork::VideoFormat& f : vork::DefaultFormats())

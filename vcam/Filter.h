@@ -16,12 +16,12 @@
 #include "Com.h"
 #include "Frames.h"
 #include "MediaTypes.h"
+#include "VorkVcam.h"
 #include "vork/comptr.h"
 
 namespace vcam {
 
-// {6D1E8A6B-52E4-4C59-9A2B-2F7D5C0B7A11}
-extern const CLSID CLSID_VorkVirtualCamera;
+using ::CLSID_VorkVirtualCamera;
 
 class Filter;
 

@@ -419,6 +419,26 @@ TEST_P(CameraPlatforms, ABadDescriptionIsRefusedNamingTheKey) {
     EXPECT_NE(message.find("[cam] Formats: bad value \"640x480 RGB24 fast\""), std::string::npos) << message;
 }
 
+// The filter's own contract with Wine's graph, below what vorkgrab shows; the
+// program says which check failed.
+TEST(VcamUnderWine, KeepsItsContractWithTheGraph) {
+    if (WineBin().empty()) GTEST_SKIP() << "VORK_WINE_BIN is not set (scripts/wine-test.sh sets it)";
+    ASSERT_TRUE(WinePrefix::Ready());
+    TempDir dir;
+    WriteTextFile(dir.path() / "contract.ini", ReadTextFile(VORK_WINE_TESTS_DIR "/contract.ini"));
+    ToolRun reg;
+    reg.launcher = {kWineLoader, "regsvr32", "/s", "/n", "/i:contract.ini", WineBin() + "/vorkvcam.dll"};
+    ASSERT_EQ(vorktest::RunTool(dir.path(), reg).exitCode, 0);
+    std::string dll = "Z:" + WineBin() + "/vorkvcam.dll";
+    std::replace(dll.begin(), dll.end(), '/', '\\');
+    ToolRun contract;
+    contract.launcher = {kWineLoader, WineBin() + "/vcam_contract.exe", dll};
+    contract.limitSeconds = 60;
+    const ToolResult r = vorktest::RunTool(dir.path(), contract);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("vcam contract: passed"), std::string::npos) << r.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(, CameraPlatforms, ::testing::Values("Simulation", "Wine"),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 

@@ -1,0 +1,300 @@
+// What vorkvcam owes a filter graph, checked through the platform's own
+// DirectShow (Wine's in CI), below what vorkgrab shows: its pin and category,
+// stream configuration, controls, the camera a moniker gives it, a stop while
+// the downstream filter holds every sample, and unloading afterwards.
+//
+// Run after registering the one camera of tests/wine/contract.ini
+// (`regsvr32 /n /i:contract.ini vorkvcam.dll`), with the DLL's path:
+//   vcam_contract.exe Z:\path\to\vorkvcam.dll
+#include <dshow.h>
+#include <qedit.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "VorkVcam.h"
+#include "vork/cameradescription.h"
+#include "vork/comptr.h"
+
+namespace {
+
+// mingw-w64's qedit.h declares the sample grabber's interfaces but not the classes.
+const CLSID kSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+const CLSID kNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
+int g_failures = 0;
+
+#define CHECK(condition)                                                              \
+    do {                                                                              \
+        if (!(condition)) {                                                           \
+            std::printf("FAILED at line %d: %s\n", __LINE__, #condition);             \
+            ++g_failures;                                                             \
+        }                                                                             \
+    } while (0)
+
+void FreeType(AM_MEDIA_TYPE* type) {
+    if (!type) return;
+    CoTaskMemFree(type->pbFormat);
+    if (type->pUnk) type->pUnk->Release();
+    CoTaskMemFree(type);
+}
+
+CComPtr<IPin> OnlyPin(IBaseFilter* filter) {
+    CComPtr<IEnumPins> pins;
+    CComPtr<IPin> pin;
+    if (FAILED(filter->EnumPins(&pins)) || pins->Next(1, &pin, nullptr) != S_OK) return nullptr;
+    CComPtr<IPin> another;
+    CHECK(pins->Next(1, &another, nullptr) == S_FALSE);
+    return pin;
+}
+
+CComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
+    CComPtr<IEnumPins> pins;
+    filter->EnumPins(&pins);
+    CComPtr<IPin> pin;
+    while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        pin->QueryDirection(&direction);
+        if (direction == wanted) return pin;
+        pin.Release();
+    }
+    return nullptr;
+}
+
+void ChecksThePinAndItsCategory(IBaseFilter* camera) {
+    CComPtr<IPin> pin = OnlyPin(camera);
+    CHECK(pin);
+    if (!pin) return;
+    PIN_DIRECTION direction = PINDIR_INPUT;
+    CHECK(pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT);
+    LPWSTR id = nullptr;
+    CHECK(pin->QueryId(&id) == S_OK && id && std::wstring(id) == L"Capture");
+    CoTaskMemFree(id);
+    CComPtr<IKsPropertySet> properties;
+    CHECK(SUCCEEDED(pin->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&properties))));
+    if (!properties) return;
+    GUID category = GUID_NULL;
+    DWORD size = 0;
+    CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, &size) == S_OK);
+    CHECK(size == sizeof(GUID));
+    CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(GUID), &size) == S_OK);
+    CHECK(IsEqualGUID(category, PIN_CATEGORY_CAPTURE));
+    CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 2, &size) == E_UNEXPECTED);
+    CHECK(properties->Get(AMPROPSETID_Pin, 7, nullptr, 0, &category, sizeof(GUID), &size) == E_PROP_ID_UNSUPPORTED);
+}
+
+void ChecksStreamConfiguration(IBaseFilter* camera) {
+    CComPtr<IPin> pin = OnlyPin(camera);
+    CComPtr<IAMStreamConfig> config;
+    CHECK(pin && SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))));
+    if (!config) return;
+    int count = 0, size = 0;
+    CHECK(config->GetNumberOfCapabilities(&count, &size) == S_OK);
+    CHECK(count == 4 && size == sizeof(VIDEO_STREAM_CONFIG_CAPS));
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+    AM_MEDIA_TYPE* type = nullptr;
+    CHECK(config->GetStreamCaps(count, &type, reinterpret_cast<BYTE*>(&caps)) == S_FALSE);
+    CHECK(config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)) == S_FALSE);
+    // The fourth format is 320x240 RGB32: asked for, it is the only type offered.
+    CHECK(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type);
+    if (!type) return;
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+    CHECK(IsEqualGUID(type->subtype, MEDIASUBTYPE_RGB32) && vih->bmiHeader.biWidth == 320);
+    CHECK(caps.MinFrameInterval == 333333 && caps.MaxOutputSize.cx == 320);
+    vih->bmiHeader.biWidth = 322;
+    CHECK(config->SetFormat(type) == VFW_E_INVALIDMEDIATYPE);
+    vih->bmiHeader.biWidth = 320;
+    vih->AvgTimePerFrame = 100000;  // faster than the format's 30 frames per second
+    CHECK(config->SetFormat(type) == VFW_E_INVALIDMEDIATYPE);
+    vih->AvgTimePerFrame = 666666;
+    CHECK(config->SetFormat(type) == S_OK);
+    FreeType(type);
+    type = nullptr;
+    CHECK(config->GetFormat(&type) == S_OK && type);
+    if (type) {
+        const auto* now = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+        CHECK(now->bmiHeader.biWidth == 320 && now->AvgTimePerFrame == 666666 && type->lSampleSize == 320 * 240 * 4);
+        FreeType(type);
+    }
+    CComPtr<IEnumMediaTypes> types;
+    CHECK(pin->EnumMediaTypes(&types) == S_OK);
+    AM_MEDIA_TYPE* offered[4] = {};
+    ULONG fetched = 0;
+    CHECK(types && types->Next(4, offered, &fetched) == S_FALSE && fetched == 1);
+    for (ULONG i = 0; i < fetched; ++i) FreeType(offered[i]);
+}
+
+void ChecksControls(IBaseFilter* camera) {
+    CComPtr<IAMVideoProcAmp> procAmp;
+    CHECK(SUCCEEDED(camera->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&procAmp))));
+    CComPtr<IAMCameraControl> control;
+    CHECK(SUCCEEDED(camera->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(&control))));
+    if (!procAmp || !control) return;
+    long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+    CHECK(procAmp->GetRange(VideoProcAmp_Brightness, &min, &max, &step, &def, &caps) == S_OK);
+    CHECK(min == 0 && max == 255 && step == 1 && def == 128);
+    CHECK(procAmp->Set(VideoProcAmp_Brightness, 256, VideoProcAmp_Flags_Manual) == E_INVALIDARG);
+    CHECK(procAmp->Set(VideoProcAmp_Brightness, 130, VideoProcAmp_Flags_Manual) == S_OK);
+    CHECK(procAmp->Get(VideoProcAmp_Brightness, &value, &flags) == S_OK && value == 130);
+    CHECK(control->GetRange(CameraControl_Focus, &min, &max, &step, &def, &caps) == S_OK && step == 5);
+    CHECK(control->Set(CameraControl_Focus, 12, CameraControl_Flags_Manual) == E_INVALIDARG);  // off the step
+    CHECK(control->Get(CameraControl_Roll, &value, &flags) == E_PROP_ID_UNSUPPORTED);
+    // The same object: each interface leads back to the filter.
+    CComPtr<IBaseFilter> back;
+    CHECK(SUCCEEDED(control->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&back))) && back == camera);
+}
+
+// The described camera through the device enumerator: the moniker hands the
+// filter its description, so it has that camera's formats, not the default's.
+CComPtr<IBaseFilter> DescribedCameraFromItsMoniker() {
+    CComPtr<ICreateDevEnum> devices;
+    CComPtr<IEnumMoniker> monikers;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                reinterpret_cast<void**>(&devices))) ||
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK)
+        return nullptr;
+    CComPtr<IMoniker> moniker;
+    int cameras = 0;
+    CComPtr<IBaseFilter> camera;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+        ++cameras;
+        CComPtr<IPropertyBag> bag;
+        VARIANT name, path;
+        VariantInit(&name);
+        VariantInit(&path);
+        CHECK(SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag))));
+        CHECK(bag && SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
+              std::wstring(name.bstrVal) == L"Contract Camera");
+        CHECK(bag && SUCCEEDED(bag->Read(L"DevicePath", &path, nullptr)) && path.vt == VT_BSTR &&
+              std::wstring(path.bstrVal) == L"contract-path");
+        VariantClear(&name);
+        VariantClear(&path);
+        CHECK(SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&camera))));
+        moniker.Release();
+    }
+    CHECK(cameras == 1);
+    CComPtr<IAMStreamConfig> config;
+    int count = 0, size = 0;
+    CHECK(camera && SUCCEEDED(OnlyPin(camera)->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))) &&
+          config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 2);
+    return camera;
+}
+
+// Holds every sample it is given, as a slow consumer would.
+class HoldingCallback : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
+            *out = this;
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
+        if (held_.size() < 64) {
+            held_.push_back(sample);
+            if (held_.size() >= buffers_) SetEvent(enough_);
+        }
+        return S_OK;
+    }
+
+    size_t buffers_ = 64;  // how many the allocator has: all of them held, it has none to give
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return S_OK; }
+
+    HANDLE enough_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<CComPtr<IMediaSample>> held_;
+};
+
+DWORD WINAPI StopFilter(void* filter) {
+    static_cast<IBaseFilter*>(filter)->Stop();
+    return 0;
+}
+
+// With the downstream filter holding every buffer, the push thread waits in
+// GetBuffer; the camera's stop decommits the allocator, which wakes it, before
+// joining it. The camera is stopped first and alone: a graph stops downstream
+// filters first, and their input pins decommit the allocator themselves.
+void StopsWhileEveryBufferIsHeld(IBaseFilter* camera) {
+    CComPtr<IGraphBuilder> graph;
+    CComPtr<IBaseFilter> grabberFilter, renderer;
+    CHECK(SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     reinterpret_cast<void**>(&graph))));
+    CHECK(SUCCEEDED(CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&grabberFilter))));
+    CHECK(SUCCEEDED(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&renderer))));
+    if (!graph || !grabberFilter || !renderer) return;
+    CComPtr<ISampleGrabber> grabber;
+    grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&grabber));
+    HoldingCallback callback;
+    grabber->SetCallback(&callback, 0);
+    graph->AddFilter(camera, L"camera");
+    graph->AddFilter(grabberFilter, L"grabber");
+    graph->AddFilter(renderer, L"renderer");
+    CHECK(SUCCEEDED(graph->Connect(OnlyPin(camera), PinOf(grabberFilter, PINDIR_INPUT))));
+    CHECK(SUCCEEDED(graph->Connect(PinOf(grabberFilter, PINDIR_OUTPUT), PinOf(renderer, PINDIR_INPUT))));
+    CComPtr<IMemInputPin> input;
+    CComPtr<IMemAllocator> allocator;
+    ALLOCATOR_PROPERTIES properties{};
+    PinOf(grabberFilter, PINDIR_INPUT)->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
+    CHECK(input && SUCCEEDED(input->GetAllocator(&allocator)) && SUCCEEDED(allocator->GetProperties(&properties)));
+    CHECK(properties.cBuffers >= 1 && properties.cBuffers <= 64);
+    callback.buffers_ = static_cast<size_t>(properties.cBuffers);
+    CComPtr<IMediaControl> control;
+    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+    CHECK(SUCCEEDED(control->Run()));
+    CHECK(WaitForSingleObject(callback.enough_, 10000) == WAIT_OBJECT_0);
+    HANDLE stopping = CreateThread(nullptr, 0, &StopFilter, camera, 0, nullptr);
+    const bool stopped = WaitForSingleObject(stopping, 10000) == WAIT_OBJECT_0;
+    CHECK(stopped);
+    if (!stopped) {
+        std::printf("the stop hangs with every buffer held\n");
+        std::fflush(stdout);
+        ExitProcess(1);
+    }
+    CloseHandle(stopping);
+    CHECK(SUCCEEDED(control->Stop()));
+    CHECK(callback.held_.size() == callback.buffers_);
+    callback.held_.clear();
+    grabber->SetCallback(nullptr, 0);
+    graph->RemoveFilter(camera);
+    CloseHandle(callback.enough_);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 2) {
+        std::printf("usage: vcam_contract.exe PATH\\vorkvcam.dll\n");
+        return 2;
+    }
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        CComPtr<IBaseFilter> camera;
+        CHECK(SUCCEEDED(CoCreateInstance(CLSID_VorkVirtualCamera, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                         reinterpret_cast<void**>(&camera))));
+        if (camera) {
+            ChecksThePinAndItsCategory(camera);
+            ChecksStreamConfiguration(camera);
+            ChecksControls(camera);
+        }
+        CComPtr<IBaseFilter> described = DescribedCameraFromItsMoniker();
+        CHECK(described);
+        if (described) StopsWhileEveryBufferIsHeld(described);
+    }
+    CoFreeUnusedLibraries();
+    // Everything released: the DLL may go.
+    HMODULE module = GetModuleHandleW(argv[1]);
+    if (!module) module = LoadLibraryW(argv[1]);
+    auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")));
+    CHECK(canUnload && canUnload() == S_OK);
+    CoUninitialize();
+    std::printf("%s\n", g_failures ? "vcam contract: FAILED" : "vcam contract: passed");
+    return g_failures ? 1 : 0;
+}
