@@ -171,6 +171,17 @@ TEST(PrivateProfile, AUtf16FileIsReadAndWrittenInUtf16) {
     EXPECT_EQ(ReadTextFile(dir.path() / "w.ini"), utf16(L"[Cam]\r\nFriendlyNamePart=Kamera \u00e4\r\nDevicePath=q\u65e5\r\n"));
 }
 
+TEST(PrivateProfile, AUtf16FileCutAfterHalfACharacterReadsItsWholeCharacters) {
+    TempDir dir;
+    // "[A]\nk=v" and one byte more, at the end of a line without a line end.
+    WriteTextFile(dir.path() / "cut.ini", std::string("\xFF\xFE[\0A\0]\0\n\0k\0=\0v\0w", 17));
+    std::wstring file = dir.File("cut.ini");
+    EXPECT_EQ(Read(file, L"A", L"k", L"-"), L"v");
+    wchar_t names[32];
+    const DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", names, 32, file.c_str());
+    EXPECT_EQ(std::wstring(names, n), std::wstring(L"A\0", 2));
+}
+
 TEST(PrivateProfile, AFileIsReplacedWholeAndALinkWrittenThrough) {
     TempDir dir;
     WriteTextFile(dir.path() / "real.ini", "[S]\nK=1\n");

@@ -89,11 +89,13 @@ public:
     template <class Visit>
     void ForEachLine(Visit visit) const {
         const size_t unit = Unit();
+        // A UTF-16 file cut after half a character: the half is no text.
+        const size_t whole = body_ + (bytes_.size() - body_) / unit * unit;
         size_t at = body_;
-        while (at < bytes_.size()) {
+        while (at < whole) {
             size_t newline = FindNewline(at);
             const size_t end = newline == std::string::npos ? bytes_.size() : newline + unit;
-            size_t contentEnd = newline == std::string::npos ? bytes_.size() : newline;
+            size_t contentEnd = newline == std::string::npos ? whole : newline;
             if (contentEnd >= at + unit && IsUnit(contentEnd - unit, '\r')) contentEnd -= unit;
             if (!visit(Span{at, contentEnd, end}, Parse(at, contentEnd))) return;
             at = end;
