@@ -178,8 +178,12 @@ TEST(PrivateProfile, AUtf16FileCutAfterHalfACharacterReadsItsWholeCharacters) {
     std::wstring file = dir.File("cut.ini");
     EXPECT_EQ(Read(file, L"A", L"k", L"-"), L"v");
     wchar_t names[32];
-    const DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", names, 32, file.c_str());
+    DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", names, 32, file.c_str());
     EXPECT_EQ(std::wstring(names, n), std::wstring(L"A\0", 2));
+    // The fuzzer's file, whose lines of odd length had its reads run past the end.
+    WriteTextFile(dir.path() / "cut.ini", std::string("\xFF\xFE\x5B\x00\xDB\xDB\x00\xFA\x00\x6C\xDB\xDB\xDB\xDB\x72\x0D\x00\x0A\x00\x41\xFF\xFE\x5B\x00\xFE\x5B\x00\xD3\x53\x00\x5D\x00\x0A\x0A\x00\x5B\x00\xFE\x5B\x00\xD3\x53\x00\x5D\x00\x0A\x0A\x00\x0D\xD3\x53\x00\x5D\x00\x0A\x0A\x00\x0D\x00\x00\x5D\x0D\xD3\x53\x00\x5D\x00\x0A\x0A\x00\x0D", 71));
+    n = GetPrivateProfileStringW(nullptr, nullptr, L"", names, 32, file.c_str());
+    EXPECT_LT(n, 32u);
 }
 
 TEST(PrivateProfile, AFileIsReplacedWholeAndALinkWrittenThrough) {
