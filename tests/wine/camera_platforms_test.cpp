@@ -439,6 +439,38 @@ TEST(VcamUnderWine, KeepsItsContractWithTheGraph) {
     EXPECT_NE(r.out.find("vcam contract: passed"), std::string::npos) << r.out;
 }
 
+// What the filter cannot be is refused at registration, naming the key, and the
+// cameras registered before stay.
+TEST(VcamUnderWine, RefusesWhatItCannotMakeAndKeepsTheCamerasItHad) {
+    if (WineBin().empty()) GTEST_SKIP() << "VORK_WINE_BIN is not set (scripts/wine-test.sh sets it)";
+    ASSERT_TRUE(WinePrefix::Ready());
+    TempDir dir;
+    Wine wine;
+    std::string why;
+    ASSERT_TRUE(wine.Describe(dir.path(), kTwins, why)) << why;
+    struct Case {
+        const char* file;
+        const char* message;
+    } cases[] = {
+        {"[cam]\nFormats=640x480 RGB24 30, 640x480 YUY2 30\n", "[cam] Formats: this camera makes RGB frames only, not YUY2"},
+        {"[cam]\nFormats=1280x720 MJPG 30\n", "[cam] Formats: this camera makes RGB frames only, not MJPG"},
+        {"[cam]\nBind=0\n", "[cam] Bind: only the simulated platform can fail a moniker"},
+        {"[cam]\nFrameRate=fast\n", "[cam] FrameRate: bad value \"fast\""},
+        {"[cam\n", "line 1: bad section header \"[cam\""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(wine.Describe(dir.path(), c.file, why)) << c.file;
+        EXPECT_NE(why.find(c.message), std::string::npos) << why;
+    }
+    ToolRun missing;
+    missing.launcher = {kWineLoader, "regsvr32", "/s", "/n", "/i:nowhere.ini", WineBin() + "/vorkvcam.dll"};
+    ToolResult r = vorktest::RunTool(dir.path(), missing);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("nowhere.ini: cannot be read"), std::string::npos) << r.err;
+    r = wine.Run(dir.path(), {"list"});
+    EXPECT_NE(r.out.find("USB Camera_2"), std::string::npos) << r.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(, CameraPlatforms, ::testing::Values("Simulation", "Wine"),
                          [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
