@@ -1,0 +1,73 @@
+// The camera description files both platforms read: a format list written back
+// by the registration of vorkvcam must read as the same formats, and every key
+// lands where it belongs.
+#include <gtest/gtest.h>
+
+#include "vork/cameradescription.h"
+
+namespace {
+
+TEST(CameraDescription, FormatListsSurviveBeingWrittenBack) {
+    const wchar_t* lists[] = {
+        L"640x480 RGB24 30",
+        L"1x1 RGB8 0.5, 16384x1 RGB32 1000",
+        L"720x480 RGB555 29.97, 641x481 RGB565 14.985, 320x240 YUY2 7.5, 1920x1080 MJPG 59.94",
+    };
+    for (const wchar_t* list : lists) {
+        std::vector<vork::VideoFormat> formats, again;
+        ASSERT_TRUE(vork::ParseFormats(list, formats)) << list;
+        const std::wstring text = vork::FormatsText(formats);
+        ASSERT_TRUE(vork::ParseFormats(text, again)) << text;
+        ASSERT_EQ(again.size(), formats.size()) << text;
+        for (size_t i = 0; i < formats.size(); ++i) {
+            EXPECT_EQ(again[i].width, formats[i].width) << text;
+            EXPECT_EQ(again[i].height, formats[i].height) << text;
+            EXPECT_TRUE(IsEqualGUID(again[i].subtype, formats[i].subtype)) << text;
+            EXPECT_DOUBLE_EQ(again[i].fps, formats[i].fps) << text;
+        }
+    }
+    EXPECT_EQ(vork::FormatsText({{640, 480, MEDIASUBTYPE_RGB24, 30.0}, {320, 240, MEDIASUBTYPE_RGB565, 29.97}}),
+              L"640x480 RGB24 30, 320x240 RGB565 29.97");
+}
+
+TEST(CameraDescription, EveryKeyLandsInItsCamera) {
+    std::vector<vork::DescribedCamera> cameras;
+    std::wstring error;
+    ASSERT_TRUE(vork::ParseCameraDescriptions(
+        L"; comment\n[one]\nFriendlyName=A\nDevicePath=p\nStreamConfig=0\nFrameRate=max\n"
+        L"[two]\r\nProcAmp=0\r\nCameraControl=0\r\nPropertyBag=0\r\nBind=0\r\n",
+        L"f.ini", cameras, error))
+        << error;
+    ASSERT_EQ(cameras.size(), 2u);
+    EXPECT_EQ(cameras[0].friendlyName.value_or(L"-"), L"A");
+    EXPECT_EQ(cameras[0].devicePath.value_or(L"-"), L"p");
+    EXPECT_FALSE(cameras[0].hasStreamConfig);
+    EXPECT_TRUE(cameras[0].unthrottled);
+    EXPECT_TRUE(cameras[0].hasProcAmp && cameras[0].hasCameraControl && cameras[0].propertyBagWorks && cameras[0].bindWorks);
+    EXPECT_FALSE(cameras[1].friendlyName.has_value());
+    EXPECT_TRUE(cameras[1].hasStreamConfig);
+    EXPECT_FALSE(cameras[1].hasProcAmp || cameras[1].hasCameraControl || cameras[1].propertyBagWorks || cameras[1].bindWorks);
+}
+
+TEST(CameraDescription, ABadFileNamesWhereAndKeepsNothing) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* error;
+    } cases[] = {
+        {L"[a]\nStreamConfig=yes\n", L"f.ini: [a] StreamConfig: bad value \"yes\""},
+        {L"[a]\nFormats=640x480 RGB24 0\n", L"f.ini: [a] Formats: bad value \"640x480 RGB24 0\""},
+        {L"[a]\nFormats=640x480 RGB24 1e3\n", L"f.ini: [a] Formats: bad value \"640x480 RGB24 1e3\""},
+        {L"[a]\nColour=1\n", L"f.ini: [a] Colour: unknown key"},
+        {L"key=1\n", L"f.ini: line 1: expected a [camera] section and key=value"},
+        {L"[a]\n[b\n", L"f.ini: line 2: bad section header \"[b\""},
+    };
+    for (const Case& c : cases) {
+        std::vector<vork::DescribedCamera> cameras(1);
+        std::wstring error;
+        EXPECT_FALSE(vork::ParseCameraDescriptions(c.text, L"f.ini", cameras, error)) << c.text;
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(cameras.size(), 1u) << "a bad file changes nothing";
+    }
+}
+
+}  // namespace
