@@ -1,6 +1,6 @@
-// Frames of the test pattern in the RGB formats: the pattern painted once per
-// size, each frame its copy with the counter stamped, packed into the frame's
-// row order and pixel layout.
+// Frames of the test pattern in the RGB formats: the pattern is packed into a
+// frame once per size and picture settings, and each frame is its copy with the
+// counter's blocks stamped in.
 #pragma once
 
 #include <dshow.h>
@@ -16,21 +16,22 @@ class FramePainter {
 public:
     // A positive height is a bottom-up frame, as bitmaps are; negative, top-down.
     FramePainter(const GUID& subtype, LONG width, LONG height);
-    size_t FrameBytes() const { return frameBytes_; }
+    size_t FrameBytes() const { return packed_.size(); }
     // False when the buffer cannot hold a frame. The picture shows the proc-amp's
-    // settings; a change of them paints the pattern anew.
+    // settings; a change of them packs the pattern anew.
     bool Paint(uint32_t counter, const vork::PictureSettings& settings, BYTE* frame, size_t size);
 
 private:
+    void Pack(const vork::PictureSettings& settings);
+    BYTE* Row(BYTE* frame, LONG y) const;
+
     GUID subtype_;
     LONG width_;
     LONG height_;
     bool bottomUp_;
     DWORD stride_;
-    size_t frameBytes_;
     vork::PictureSettings settings_;
-    std::vector<uint8_t> pattern_;
-    std::vector<uint8_t> stamped_;
+    std::vector<BYTE> packed_;
 };
 
 }  // namespace vcam

@@ -5,6 +5,7 @@
 #include <dshow.h>
 
 #include "vork/cameradescription.h"
+#include "vork/frameformat.h"
 
 namespace vcam {
 
@@ -32,14 +33,10 @@ private:
 HRESULT CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);
 void FreeMediaTypeBlock(AM_MEDIA_TYPE& type);
 
-WORD BitCountOf(const GUID& subtype);
-// Bytes per row: bitmap rows are padded to 4 bytes.
-DWORD StrideOf(const GUID& subtype, LONG width);
 // The subtypes this camera paints: the RGB ones.
-bool CanPaint(const GUID& subtype);
+inline bool CanPaint(const GUID& subtype) { return vork::IsRgbSubtype(subtype); }
 
-// The type of a format: VIDEOINFOHEADER, bottom-up rows, the RGB565 masks and the
-// RGB8 grey palette after the header.
+// The type of a format, as vork::VideoMediaType describes it.
 MediaType TypeOf(const vork::VideoFormat& format);
 
 // Whether a type asks for this format: its size (either row order), subtype and

@@ -299,7 +299,7 @@ HRESULT OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
     c.CropGranularityX = c.CropGranularityY = c.OutputGranularityX = c.OutputGranularityY = 1;
     c.MinFrameInterval = static_cast<LONGLONG>(10000000.0 / f.fps);
     c.MaxFrameInterval = 10000000LL * 10;  // down to 0.1 frames per second
-    const LONGLONG bits = static_cast<LONGLONG>(StrideOf(f.subtype, f.width)) * f.height * 8;
+    const LONGLONG bits = static_cast<LONGLONG>(vork::StrideOf(f.subtype, f.width)) * f.height * 8;
     c.MinBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(bits / 10, 0x7FFFFFFF));
     c.MaxBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(static_cast<LONGLONG>(bits * f.fps), 0x7FFFFFFF));
     std::memcpy(caps, &c, sizeof(c));

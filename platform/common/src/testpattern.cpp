@@ -42,16 +42,10 @@ void PaintPattern(int32_t width, int32_t height, std::vector<uint8_t>& rgb) {
 }
 
 void StampCounter(uint8_t* rgb, int32_t width, int32_t height, uint32_t counter) {
-    const CounterLayout layout(width, height);
-    if (!layout.Fits()) return;
-    for (int bit = 0; bit < 32; ++bit) {
-        const uint8_t v = (counter >> (31 - bit)) & 1 ? 255 : 0;
-        for (int32_t dy = 0; dy < layout.block; ++dy) {
-            uint8_t* p = rgb + (static_cast<size_t>(layout.y0 + dy) * static_cast<size_t>(width) +
-                                static_cast<size_t>(layout.x0 + bit * layout.block)) * 3;
-            std::fill(p, p + static_cast<size_t>(layout.block) * 3, v);
-        }
-    }
+    ForEachCounterPixel(width, height, counter, [&](int32_t x, int32_t y, uint8_t level) {
+        uint8_t* p = rgb + (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3;
+        p[0] = p[1] = p[2] = level;
+    });
 }
 
 long ReadCounter(int32_t width, int32_t height, const std::function<bool(int32_t, int32_t)>& bright) {

@@ -12,6 +12,7 @@
 
 #include "vorksim/cameras.h"
 #include "vorksim/com.h"
+#include "vork/frameformat.h"
 
 namespace vorksim {
 
@@ -103,8 +104,8 @@ private:
 
 // The media type a camera delivers for one of its formats.
 MediaType MediaTypeFor(const VideoFormat& format);
-bool IsRgbSubtype(const GUID& subtype);
-WORD BitCountOf(const GUID& subtype);
+using vork::BitCountOf;
+using vork::IsRgbSubtype;
 
 // ---- Cameras ----------------------------------------------------------------------
 class SourceFilter;

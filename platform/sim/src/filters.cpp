@@ -29,59 +29,9 @@ AM_MEDIA_TYPE* CreateTaskMediaType(const AM_MEDIA_TYPE& from) {
     return type;
 }
 
-bool IsRgbSubtype(const GUID& s) {
-    return s == MEDIASUBTYPE_RGB8 || s == MEDIASUBTYPE_RGB555 || s == MEDIASUBTYPE_RGB565 ||
-           s == MEDIASUBTYPE_RGB24 || s == MEDIASUBTYPE_RGB32;
-}
-
-WORD BitCountOf(const GUID& s) {
-    if (s == MEDIASUBTYPE_RGB8) return 8;
-    if (s == MEDIASUBTYPE_RGB555 || s == MEDIASUBTYPE_RGB565 || s == MEDIASUBTYPE_YUY2) return 16;
-    if (s == MEDIASUBTYPE_RGB32) return 32;
-    if (s == MEDIASUBTYPE_MJPG) return 24;
-    return 24;
-}
-
 MediaType MediaTypeFor(const VideoFormat& format) {
-    const bool palette = format.subtype == MEDIASUBTYPE_RGB8;
-    // RGB565 is a bit-field bitmap: its three masks follow the header, as in VIDEOINFO.
-    const bool masks = format.subtype == MEDIASUBTYPE_RGB565;
-    const ULONG formatSize =
-        sizeof(VIDEOINFOHEADER) + (palette ? 256 * sizeof(RGBQUAD) : 0) + (masks ? 3 * sizeof(DWORD) : 0);
-    AM_MEDIA_TYPE mt{};
-    mt.majortype = MEDIATYPE_Video;
-    mt.subtype = format.subtype;
-    mt.formattype = FORMAT_VideoInfo;
-    mt.cbFormat = formatSize;
-    std::vector<BYTE> block(formatSize, 0);
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block.data());
-    WORD bits = BitCountOf(format.subtype);
-    DWORD stride = ((static_cast<DWORD>(format.width) * bits + 31) / 32) * 4;
-    vih->rcSource = {0, 0, format.width, format.height};
-    vih->rcTarget = vih->rcSource;
-    vih->AvgTimePerFrame = format.fps > 0 ? static_cast<REFERENCE_TIME>(10000000.0 / format.fps) : 0;
-    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih->bmiHeader.biWidth = format.width;
-    vih->bmiHeader.biHeight = format.height;
-    vih->bmiHeader.biPlanes = 1;
-    vih->bmiHeader.biBitCount = bits;
-    vih->bmiHeader.biCompression = masks ? BI_BITFIELDS : IsRgbSubtype(format.subtype) ? BI_RGB : format.subtype.Data1;
-    vih->bmiHeader.biSizeImage = stride * static_cast<DWORD>(format.height);
-    if (palette) {
-        vih->bmiHeader.biClrUsed = 256;
-        auto* colors = reinterpret_cast<RGBQUAD*>(block.data() + sizeof(VIDEOINFOHEADER));
-        for (int i = 0; i < 256; ++i) colors[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
-    }
-    if (masks) {
-        const DWORD bits[3] = {0xF800, 0x07E0, 0x001F};
-        std::memcpy(block.data() + sizeof(VIDEOINFOHEADER), bits, sizeof(bits));
-    }
-    vih->dwBitRate = static_cast<DWORD>(vih->bmiHeader.biSizeImage * 8.0 * format.fps);
-    mt.bFixedSizeSamples = format.subtype == MEDIASUBTYPE_MJPG ? FALSE : TRUE;
-    mt.bTemporalCompression = FALSE;
-    mt.lSampleSize = vih->bmiHeader.biSizeImage;
-    mt.pbFormat = block.data();
-    return MediaType(mt);  // copies the block into task memory
+    std::vector<BYTE> block;
+    return MediaType(vork::VideoMediaType(format, block));  // copies the block into task memory
 }
 
 // ---- PinBase ----------------------------------------------------------------------

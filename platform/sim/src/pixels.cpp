@@ -70,45 +70,10 @@ bool UnpackJpeg(const BYTE* data, size_t size, LONG width, LONG height, RgbPictu
 
 bool IsCompressedSubtype(const GUID& subtype) { return IsEqualGUID(subtype, MEDIASUBTYPE_MJPG); }
 
-DWORD FrameStride(const GUID& s, LONG width) {
-    WORD bits = 24;
-    if (s == MEDIASUBTYPE_RGB8) bits = 8;
-    else if (s == MEDIASUBTYPE_RGB555 || s == MEDIASUBTYPE_RGB565 || s == MEDIASUBTYPE_YUY2) bits = 16;
-    else if (s == MEDIASUBTYPE_RGB32) bits = 32;
-    return ((static_cast<DWORD>(width) * bits + 31) / 32) * 4;
-}
-
-
-bool PutRgbPixel(BYTE* row, LONG x, const GUID& s, BYTE r, BYTE g, BYTE b) {
-    if (s == MEDIASUBTYPE_RGB24) {
-        BYTE* p = row + x * 3;
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-    } else if (s == MEDIASUBTYPE_RGB32) {
-        BYTE* p = row + x * 4;
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-        p[3] = 0;
-    } else if (s == MEDIASUBTYPE_RGB565) {
-        const auto v = static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
-        std::memcpy(row + x * 2, &v, 2);
-    } else if (s == MEDIASUBTYPE_RGB555) {
-        const auto v = static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
-        std::memcpy(row + x * 2, &v, 2);
-    } else if (s == MEDIASUBTYPE_RGB8) {
-        row[x] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
-    } else {
-        return false;
-    }
-    return true;
-}
-
 bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& frame) {
     if (IsCompressedSubtype(s)) return PackJpeg(picture, frame);
     const LONG w = picture.width, h = picture.height;
-    const DWORD stride = FrameStride(s, w);
+    const DWORD stride = vork::StrideOf(s, w);
     frame.assign(static_cast<size_t>(stride) * static_cast<size_t>(h), 0);
     for (LONG y = 0; y < h; ++y) {
         // Bitmaps run bottom up; YUY2 top down.
@@ -139,7 +104,7 @@ bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& fram
 bool UnpackFrame(const BYTE* data, size_t size, const GUID& s, LONG width, LONG height, RgbPicture& picture) {
     if (!data || width <= 0 || height <= 0) return false;
     if (IsCompressedSubtype(s)) return UnpackJpeg(data, size, width, height, picture);
-    const DWORD stride = FrameStride(s, width);
+    const DWORD stride = vork::StrideOf(s, width);
     if (size < static_cast<size_t>(stride) * static_cast<size_t>(height)) return false;
     picture.Resize(width, height);
     auto expand5 = [](unsigned v) { return static_cast<BYTE>((v << 3) | (v >> 2)); };

@@ -7,6 +7,8 @@
 
 #include <dshow.h>
 
+#include "vork/frameformat.h"
+
 namespace vorksim {
 
 // A picture as a person sees it: top row first, red, green and blue per pixel.
@@ -28,12 +30,7 @@ struct RgbPicture {
 
 bool IsCompressedSubtype(const GUID& subtype);
 
-// Bytes per row of an uncompressed frame: bitmap rows are padded to 4 bytes.
-DWORD FrameStride(const GUID& subtype, LONG width);
-
-// Writes one pixel into a row of an RGB frame (RGB8 as grey); false for a
-// subtype that is not one of those.
-bool PutRgbPixel(BYTE* row, LONG x, const GUID& subtype, BYTE r, BYTE g, BYTE b);
+using vork::PutRgbPixel;
 
 // Writes the picture as a frame of the subtype; false for a subtype it cannot.
 bool PackFrame(const RgbPicture& picture, const GUID& subtype, std::vector<BYTE>& frame);

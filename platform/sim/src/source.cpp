@@ -27,7 +27,7 @@ struct PixelWriter {
 
     explicit PixelWriter(const VideoFormat& f)
         : subtype(f.subtype), width(f.width), height(f.height),
-          stride(((static_cast<DWORD>(f.width) * BitCountOf(f.subtype) + 31) / 32) * 4),
+          stride(vork::StrideOf(f.subtype, f.width)),
           bottomUp(IsRgbSubtype(f.subtype)) {}
 
     BYTE* Row(BYTE* frame, LONG y) const { return frame + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride; }
@@ -53,11 +53,6 @@ struct PixelWriter {
         if (subtype == MEDIASUBTYPE_RGB8) return row[x] > 128;
         return row[(x / 2) * 4 + (x % 2) * 2] > 128;
     }
-};
-
-// The frame counter's blocks in a frame of a format.
-struct CounterLayout : vork::CounterLayout {
-    explicit CounterLayout(const VideoFormat& f) : vork::CounterLayout(f.width, f.height) {}
 };
 
 }  // namespace
@@ -120,7 +115,6 @@ public:
 
     // The next frame: the pattern with the counter stamped.
     const std::vector<BYTE>& Render(uint32_t counter) {
-        CounterLayout layout(format_);
         if (IsCompressedSubtype(format_.subtype)) {
             stamped_ = picture_;
             vork::StampCounter(stamped_.rgb.data(), format_.width, format_.height, counter);
@@ -128,14 +122,9 @@ public:
             return frame_;
         }
         std::memcpy(frame_.data(), pattern_.data(), frame_.size());
-        if (!layout.Fits()) return frame_;
-        PixelWriter px(format_);
-        for (int bit = 0; bit < 32; ++bit) {
-            BYTE v = (counter >> (31 - bit)) & 1 ? 255 : 0;
-            for (LONG dy = 0; dy < layout.block; ++dy)
-                for (LONG dx = 0; dx < layout.block; ++dx)
-                    px.Put(frame_.data(), layout.x0 + bit * layout.block + dx, layout.y0 + dy, v, v, v);
-        }
+        const PixelWriter px(format_);
+        vork::ForEachCounterPixel(format_.width, format_.height, counter,
+                                  [&](LONG x, LONG y, BYTE level) { px.Put(frame_.data(), x, y, level, level, level); });
         return frame_;
     }
 
@@ -493,7 +482,7 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::SetFormat(AM_MEDIA_TYPE* mt) {
     // The camera computes the image size of the format itself.
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.get().pbFormat);
     vih->bmiHeader.biHeight = std::abs(vih->bmiHeader.biHeight);
-    DWORD stride = ((static_cast<DWORD>(vih->bmiHeader.biWidth) * BitCountOf(type.get().subtype) + 31) / 32) * 4;
+    const DWORD stride = vork::StrideOf(type.get().subtype, vih->bmiHeader.biWidth);
     vih->bmiHeader.biBitCount = BitCountOf(type.get().subtype);
     vih->bmiHeader.biSizeImage = stride * static_cast<DWORD>(vih->bmiHeader.biHeight);
     if (vih->AvgTimePerFrame == 0) vih->AvgTimePerFrame = 333333;

@@ -22,6 +22,18 @@ struct CounterLayout {
     bool Fits() const { return block >= 1; }
 };
 
+// Calls put(x, y, level) for every pixel of the counter's blocks, level 255
+// for a 1 bit and 0 for a 0; nothing when the picture is too small for them.
+template <class Put>
+void ForEachCounterPixel(int32_t width, int32_t height, uint32_t counter, Put put) {
+    const CounterLayout layout(width, height);
+    for (int bit = 0; layout.Fits() && bit < 32; ++bit) {
+        const uint8_t level = (counter >> (31 - bit)) & 1 ? 255 : 0;
+        for (int32_t dy = 0; dy < layout.block; ++dy)
+            for (int32_t dx = 0; dx < layout.block; ++dx) put(layout.x0 + bit * layout.block + dx, layout.y0 + dy, level);
+    }
+}
+
 // The whole pattern, top row first, red, green and blue per pixel.
 void PaintPattern(int32_t width, int32_t height, std::vector<uint8_t>& rgb);
 // Stamps the counter into such a picture; nothing when it is too small for the blocks.
