@@ -96,42 +96,6 @@ private:
     std::shared_ptr<Camera> camera_;
 };
 
-class MonikerEnumerator : public ComObject<IEnumMoniker> {
-public:
-    explicit MonikerEnumerator(std::vector<std::shared_ptr<Camera>> cameras) : cameras_(std::move(cameras)) {}
-
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IMoniker** elements, ULONG* fetched) override {
-        if (!elements) return E_POINTER;
-        if (HRESULT hr = CallFault("IEnumMoniker::Next"); FAILED(hr)) {
-            if (fetched) *fetched = 0;
-            return hr;
-        }
-        ULONG n = 0;
-        while (n < count && next_ < cameras_.size()) elements[n++] = new Moniker(cameras_[next_++]);
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-        next_ += count;
-        return next_ <= cameras_.size() ? S_OK : S_FALSE;
-    }
-    HRESULT STDMETHODCALLTYPE Reset() override {
-        next_ = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMoniker** clone) override {
-        if (!clone) return E_POINTER;
-        auto* copy = new MonikerEnumerator(cameras_);
-        copy->next_ = next_;
-        *clone = copy;
-        return S_OK;
-    }
-
-private:
-    std::vector<std::shared_ptr<Camera>> cameras_;
-    size_t next_ = 0;
-};
-
 class SystemDeviceEnum : public ComObject<ICreateDevEnum> {
 public:
     HRESULT STDMETHODCALLTYPE CreateClassEnumerator(REFCLSID category, IEnumMoniker** enumMoniker, DWORD) override {
@@ -140,7 +104,10 @@ public:
         if (!IsEqualCLSID(category, CLSID_VideoInputDeviceCategory)) return S_FALSE;
         auto cameras = EnumerableCameras();
         if (cameras.empty()) return S_FALSE;  // an empty category has no enumerator
-        *enumMoniker = new MonikerEnumerator(std::move(cameras));
+        std::vector<IMoniker*> monikers;
+        for (auto& camera : cameras) monikers.push_back(new Moniker(camera));
+        *enumMoniker = new CountedEnumerator<IEnumMoniker, IMoniker>(monikers, "IEnumMoniker::Next");
+        for (IMoniker* moniker : monikers) moniker->Release();  // the enumerator holds them
         return S_OK;
     }
 };

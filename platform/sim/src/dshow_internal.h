@@ -30,12 +30,14 @@ VORKSIM_INTERFACE(IEnumFilters, &IID_IEnumFilters);
 VORKSIM_INTERFACE(IMediaSample, &IID_IMediaSample);
 VORKSIM_INTERFACE(IMediaEventSink, &IID_IMediaEventSink);
 
-// An enumerator over counted things (pins, filters): it holds a reference to
-// each for its own life and hands each out with one more.
+// An enumerator over counted things (pins, filters, monikers): it holds a
+// reference to each for its own life and hands each out with one more. With a
+// call name, Next can be made to fail through CallFault.
 template <class Enum, class Interface>
 class CountedEnumerator : public ComObject<Enum> {
 public:
-    explicit CountedEnumerator(std::vector<Interface*> items) : items_(std::move(items)) {
+    explicit CountedEnumerator(std::vector<Interface*> items, std::string nextCall = {})
+        : items_(std::move(items)), nextCall_(std::move(nextCall)) {
         for (Interface* item : items_) item->AddRef();
     }
     ~CountedEnumerator() override {
@@ -43,6 +45,12 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, Interface** out, ULONG* fetched) override {
         if (!out) return E_POINTER;
+        if (!nextCall_.empty()) {
+            if (HRESULT hr = CallFault(nextCall_); FAILED(hr)) {
+                if (fetched) *fetched = 0;
+                return hr;
+            }
+        }
         ULONG n = 0;
         while (n < count && next_ < items_.size()) {
             out[n] = items_[next_++];
@@ -61,7 +69,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Clone(Enum** clone) override {
         if (!clone) return E_POINTER;
-        auto* copy = new CountedEnumerator(items_);
+        auto* copy = new CountedEnumerator(items_, nextCall_);
         copy->next_ = next_;
         *clone = copy;
         return S_OK;
@@ -69,6 +77,7 @@ public:
 
 private:
     std::vector<Interface*> items_;
+    std::string nextCall_;
     size_t next_ = 0;
 };
 
