@@ -131,21 +131,23 @@ HRESULT RegisterCameras(const std::vector<vork::DescribedCamera>& cameras) {
     return S_OK;
 }
 
+// A whole file of at most 16 MB, longer than any description.
+bool ReadBytes(HANDLE file, std::string& bytes) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > (16 << 20)) return false;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    return bytes.empty() || (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) && got == bytes.size());
+}
+
 // The file as text: UTF-8, with or without a byte-order mark.
 bool ReadText(const std::wstring& path, std::wstring& text) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     std::string bytes;
-    char chunk[4096];
-    DWORD got = 0;
-    bool ok = true;
-    while ((ok = ReadFile(file, chunk, sizeof(chunk), &got, nullptr) != FALSE) && got > 0) {
-        bytes.append(chunk, got);
-        if (bytes.size() > (16u << 20)) ok = false;  // no description is that long
-        if (!ok) break;
-    }
+    const bool read = ReadBytes(file, bytes);
     CloseHandle(file);
-    if (!ok) return false;
+    if (!read) return false;
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     if (bytes.empty()) return true;
     const int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
