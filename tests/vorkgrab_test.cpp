@@ -22,18 +22,6 @@ protected:
     TempDir dir;
 };
 
-TEST_F(VorkgrabTest, ListsDescribedCamerasWithUniqueNames) {
-    WriteTextFile(dir.path() / "cams.ini",
-                  "[one]\nFriendlyName=USB Camera\nDevicePath=path-1\n[two]\nFriendlyName=Other\nDevicePath=path-2\n"
-                  "[three]\nFriendlyName=USB Camera\nDevicePath=path-3\n");
-    Result r = RunTool(dir.path(), {"list", "--cameras", "cams.ini"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "*  0  USB Camera                        path-1\n"
-              "   1  Other                             path-2\n"
-              "   2  USB Camera_2                      path-3\n");
-}
-
 TEST_F(VorkgrabTest, SnapsAreSavedTheRightWayUpForEveryPixelFormat) {
     WriteTextFile(dir.path() / "cams.ini",
                   "[cam]\nFriendlyName=Cam\nDevicePath=p\nFormats=640x480 RGB24 30, 640x480 RGB32 30, "
@@ -119,20 +107,6 @@ TEST_F(VorkgrabTest, AContinuousRunCountsItsFrames) {
     EXPECT_NE(r.err.find("3 saved"), std::string::npos) << r.err;
     for (const char* f : {"f_000.ppm", "f_001.ppm", "f_002.ppm"}) EXPECT_TRUE(fs::exists(dir.path() / "run" / f));
     EXPECT_FALSE(fs::exists(dir.path() / "run" / "f_003.ppm"));
-}
-
-TEST_F(VorkgrabTest, PropertiesAreSetAndReadInPercent) {
-    WriteTextFile(dir.path() / "vork.ini", "");
-    Result r = RunTool(dir.path(), {"set", "brightness=25", "focus=40:manual", "--ini", "vork.ini"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "brightness    25% manual\nfocus         40% manual\n");
-    r = RunTool(dir.path(), {"props", "--ini", "vork.ini"});
-    EXPECT_NE(r.out.find("brightness    50% manual"), std::string::npos) << "each run opens a fresh camera: " << r.out;
-    r = RunTool(dir.path(), {"format", "--size", "320x240", "--color-mode", "5", "--fps", "15", "--ini", "vork.ini"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("color mode  5 (RGB32)"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("size        320x240"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("frame rate  15.000"), std::string::npos) << r.out;
 }
 
 TEST_F(VorkgrabTest, TheWebcamDescriptionGivesPicturesThroughTheGraphsFilters) {

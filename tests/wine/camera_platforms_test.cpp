@@ -328,9 +328,10 @@ TEST_P(CameraPlatforms, AHundredContinuousFramesNeverCountBackwards) {
 
 TEST_P(CameraPlatforms, ASetBrightnessIsReadBackFromTheCamera) {
     Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n");
-    ToolResult r = Run({"set", "brightness=60", "zoom=25:manual"});
+    // Focus starts automatic: the mode changes with the value.
+    ToolResult r = Run({"set", "brightness=60", "focus=40:manual"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "brightness    60% manual\nzoom          25% manual\n");
+    EXPECT_EQ(r.out, "brightness    60% manual\nfocus         40% manual\n");
     r = Run({"props"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("brightness    50% manual\n"), std::string::npos) << "each run opens the camera afresh: " << r.out;
