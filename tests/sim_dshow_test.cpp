@@ -432,10 +432,7 @@ TEST_F(SimDShowTest, CameraFilesDescribeCamerasAndRefuseBadInput) {
     vorktest::WriteTextFile(dir.path() / "bad.ini", "[cam one]\nFormats=640x480 RGB99 30\n");
     EXPECT_FALSE(LoadCameraFile(dir.File("bad.ini"), &ids, &error));
     EXPECT_NE(error.find(L"[cam one] Formats"), std::wstring::npos);
-    vorktest::WriteTextFile(dir.path() / "bad2.ini", "[c]\nColour=red\n");
-    EXPECT_FALSE(LoadCameraFile(dir.File("bad2.ini"), &ids, &error));
-    EXPECT_NE(error.find(L"[c] Colour: unknown key"), std::wstring::npos);
-    EXPECT_TRUE(Cameras().empty());
+    EXPECT_TRUE(Cameras().empty()) << "a bad file adds no camera";
 }
 
 }  // namespace
