@@ -54,35 +54,36 @@ std::vector<MediaType> OutputPin::OfferedTypes() const {
     return types;
 }
 
-bool OutputPin::Deliverable(const AM_MEDIA_TYPE& type) const {
-    for (const vork::VideoFormat& f : filter_.Camera().formats) {
-        if (!Asks(type, f)) continue;
-        if (current_.Empty()) return true;
-        const VIDEOINFOHEADER* chosen = current_.VideoInfo();
-        return IsEqualGUID(current_.get().subtype, f.subtype) && chosen->bmiHeader.biWidth == f.width &&
-               chosen->bmiHeader.biHeight == f.height;
-    }
-    return false;
-}
-
 namespace {
+
+// The camera's format that a type asks for, or none.
+const vork::VideoFormat* FormatAsked(const AM_MEDIA_TYPE& type, const std::vector<vork::VideoFormat>& formats) {
+    for (const vork::VideoFormat& f : formats)
+        if (Asks(type, f)) return &f;
+    return nullptr;
+}
 
 // The camera's own type for what a request asks: its image size and masks,
 // with the request's row order and frame interval.
 MediaType Completed(const AM_MEDIA_TYPE& request, const std::vector<vork::VideoFormat>& formats) {
-    for (const vork::VideoFormat& f : formats) {
-        if (!Asks(request, f)) continue;
-        MediaType type = TypeOf(f);
-        const auto* asked = reinterpret_cast<const VIDEOINFOHEADER*>(request.pbFormat);
-        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.get().pbFormat);
-        if (asked->AvgTimePerFrame) vih->AvgTimePerFrame = asked->AvgTimePerFrame;
-        vih->bmiHeader.biHeight = asked->bmiHeader.biHeight;
-        return type;
-    }
-    return MediaType();
+    const vork::VideoFormat* f = FormatAsked(request, formats);
+    if (!f) return MediaType();
+    MediaType type = TypeOf(*f);
+    const auto* asked = reinterpret_cast<const VIDEOINFOHEADER*>(request.pbFormat);
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.get().pbFormat);
+    if (asked->AvgTimePerFrame) vih->AvgTimePerFrame = asked->AvgTimePerFrame;
+    vih->bmiHeader.biHeight = asked->bmiHeader.biHeight;
+    return type;
 }
 
 }  // namespace
+
+// One of the camera's formats; after SetFormat, the one it chose.
+bool OutputPin::Deliverable(const AM_MEDIA_TYPE& type) const {
+    const auto& formats = filter_.Camera().formats;
+    const vork::VideoFormat* f = FormatAsked(type, formats);
+    return f && (current_.Empty() || FormatAsked(current_.get(), formats) == f);
+}
 
 // ---- Connection ---------------------------------------------------------------------
 

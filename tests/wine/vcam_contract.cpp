@@ -109,6 +109,17 @@ void ChecksStreamConfiguration(IBaseFilter* camera) {
     vih->AvgTimePerFrame = 100000;  // faster than the format's 30 frames per second
     CHECK(config->SetFormat(type) == VFW_E_INVALIDMEDIATYPE);
     vih->AvgTimePerFrame = 666666;
+    // Chosen with top-down rows, the format is still the one delivered, either way up.
+    vih->bmiHeader.biHeight = -240;
+    CHECK(config->SetFormat(type) == S_OK);
+    CHECK(pin->QueryAccept(type) == S_OK);
+    vih->bmiHeader.biHeight = 240;
+    CHECK(pin->QueryAccept(type) == S_OK);
+    vih->bmiHeader.biWidth = 640;
+    vih->bmiHeader.biHeight = 480;
+    CHECK(pin->QueryAccept(type) == S_FALSE);  // another format of the camera
+    vih->bmiHeader.biWidth = 320;
+    vih->bmiHeader.biHeight = 240;
     CHECK(config->SetFormat(type) == S_OK);
     FreeType(type);
     type = nullptr;
