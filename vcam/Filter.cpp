@@ -20,9 +20,9 @@ void ControlSet::Assign(std::map<LONG, vork::CameraProperty> properties) {
     properties_ = std::move(properties);
 }
 
-std::map<LONG, vork::CameraProperty> ControlSet::Snapshot() {
+vork::PictureSettings ControlSet::Picture() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return properties_;
+    return vork::PictureSettings::Of(properties_);
 }
 
 HRESULT ControlSet::GetRange(long property, long* min, long* max, long* step, long* def, long* caps) {

@@ -30,7 +30,8 @@ class ControlSet {
 public:
     void Assign(std::map<LONG, vork::CameraProperty> properties);
     bool Present() const { return !properties_.empty(); }
-    std::map<LONG, vork::CameraProperty> Snapshot();
+    // What these settings, as a proc-amp's, do to the picture.
+    vork::PictureSettings Picture();
     HRESULT GetRange(long property, long* min, long* max, long* step, long* def, long* caps);
     HRESULT Set(long property, long value, long flags);
     HRESULT Get(long property, long* value, long* flags);
@@ -166,7 +167,7 @@ public:
     bool StreamTime(REFERENCE_TIME& now);
     void NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
     // What the proc-amp's settings do to the picture now.
-    vork::PictureSettings PictureNow() { return vork::PictureSettings::Of(procAmp_.Snapshot()); }
+    vork::PictureSettings PictureNow() { return procAmp_.Picture(); }
 
 private:
     void UseCamera(const vork::DescribedCamera& camera);
