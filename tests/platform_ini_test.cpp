@@ -154,21 +154,27 @@ TEST(PrivateProfile, AWriteChangesOnlyItsOwnLineAndKeepsEveryOtherByte) {
     EXPECT_EQ(Read(file, L"S", L"Name", L""), L"\u00e4");
 }
 
-TEST(PrivateProfile, AUtf16FileIsReadAndWrittenInUtf16) {
+TEST(PrivateProfile, AUtf16FileIsReadAndWrittenInUtf16OfItsByteOrder) {
     TempDir dir;
-    auto utf16 = [](const std::wstring& text) {
-        std::string bytes = "\xFF\xFE";
-        for (wchar_t c : text) {
-            bytes += static_cast<char>(c & 0xFF);
-            bytes += static_cast<char>((c >> 8) & 0xFF);
-        }
-        return bytes;
-    };
-    WriteTextFile(dir.path() / "w.ini", utf16(L"[Cam]\r\nFriendlyNamePart=Kamera \u00e4\r\nDevicePath=p\r\n"));
     std::wstring file = dir.File("w.ini");
-    EXPECT_EQ(Read(file, L"Cam", L"FriendlyNamePart", L""), L"Kamera \u00e4");
-    ASSERT_TRUE(WritePrivateProfileStringW(L"Cam", L"DevicePath", L"q\u65e5", file.c_str()));
-    EXPECT_EQ(ReadTextFile(dir.path() / "w.ini"), utf16(L"[Cam]\r\nFriendlyNamePart=Kamera \u00e4\r\nDevicePath=q\u65e5\r\n"));
+    for (bool bigEndian : {false, true}) {
+        auto utf16 = [bigEndian](const std::wstring& text) {
+            std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+            for (wchar_t c : text) {
+                const char low = static_cast<char>(c & 0xFF), high = static_cast<char>((c >> 8) & 0xFF);
+                bytes += bigEndian ? high : low;
+                bytes += bigEndian ? low : high;
+            }
+            return bytes;
+        };
+        WriteTextFile(dir.path() / "w.ini", utf16(L"[Cam]\r\nFriendlyNamePart=Kamera \u00e4\r\nDevicePath=p\r\n"));
+        EXPECT_EQ(Read(file, L"Cam", L"FriendlyNamePart", L""), L"Kamera \u00e4") << bigEndian;
+        ASSERT_TRUE(WritePrivateProfileStringW(L"Cam", L"DevicePath", L"q\u65e5", file.c_str()));
+        ASSERT_TRUE(WritePrivateProfileStringW(L"Cam", L"Added", L"x", file.c_str()));
+        EXPECT_EQ(ReadTextFile(dir.path() / "w.ini"),
+                  utf16(L"[Cam]\r\nFriendlyNamePart=Kamera \u00e4\r\nDevicePath=q\u65e5\r\nAdded=x\r\n"))
+            << bigEndian;
+    }
 }
 
 TEST(PrivateProfile, AUtf16FileCutAfterHalfACharacterReadsItsWholeCharacters) {

@@ -43,8 +43,8 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
 
 // A profile file as bytes: lines are found in place and only the lines a write
 // changes are encoded anew, so every other byte stays as it was, whatever its
-// encoding. As the Windows profile functions read them: UTF-16 little-endian
-// and UTF-8, each with its byte-order mark, and without a mark the Windows
+// encoding. As the Windows profile functions read them: UTF-16 of either byte
+// order and UTF-8, each with its byte-order mark, and without a mark the Windows
 // code page (taken as Latin-1 here), in which a character it lacks is written
 // as '?'. A UTF-8 file without its mark is therefore read byte by byte.
 class ProfileFile {
@@ -57,8 +57,9 @@ public:
         std::ostringstream ss;
         ss << in.rdbuf();
         bytes_ = ss.str();
-        if (bytes_.compare(0, 2, "\xFF\xFE") == 0) {
+        if (bytes_.compare(0, 2, "\xFF\xFE") == 0 || bytes_.compare(0, 2, "\xFE\xFF") == 0) {
             utf16_ = true;
+            bigEndian_ = bytes_[0] == '\xFE';
             body_ = 2;
         } else if (bytes_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
             utf8_ = true;
@@ -167,7 +168,6 @@ public:
         std::string out;
         out.reserve(bytes_.size() + 256);
         out.append(bytes_, 0, body_);
-        if (body_ == 0 && bytes_.empty() && utf16_) out += "\xFF\xFE";
         if (!key) {
             if (r.header == std::string::npos) return Keep();
             out.append(bytes_, body_, r.header - body_);
@@ -254,15 +254,12 @@ private:
 
     void Keep() { changed_ = false; }
 
-    bool IsUnit(size_t at, char c) const {
-        if (!utf16_) return bytes_[at] == c;
-        return at + 1 < bytes_.size() && bytes_[at] == c && bytes_[at + 1] == 0;
-    }
+    bool IsUnit(size_t at, char c) const { return at + Unit() <= bytes_.size() && UnitAt(at) == static_cast<unsigned>(c); }
 
     size_t FindNewline(size_t from) const {
         if (!utf16_) return bytes_.find('\n', from);
         for (size_t at = from; at + 1 < bytes_.size(); at += 2)
-            if (bytes_[at] == '\n' && bytes_[at + 1] == 0) return at;
+            if (UnitAt(at) == '\n') return at;
         return std::string::npos;
     }
 
@@ -278,10 +275,9 @@ private:
         std::wstring text;
         if (utf16_) {
             for (size_t at = begin; at + 1 < end; at += 2) {
-                uint32_t c = static_cast<uint8_t>(bytes_[at]) | (static_cast<uint32_t>(static_cast<uint8_t>(bytes_[at + 1])) << 8);
+                uint32_t c = UnitAt(at);
                 if (sizeof(wchar_t) == 4 && c >= 0xD800 && c < 0xDC00 && at + 3 < end) {
-                    const uint32_t low = static_cast<uint8_t>(bytes_[at + 2]) |
-                                         (static_cast<uint32_t>(static_cast<uint8_t>(bytes_[at + 3])) << 8);
+                    const uint32_t low = UnitAt(at + 2);
                     if (low >= 0xDC00 && low < 0xE000) {
                         c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
                         at += 2;
@@ -311,8 +307,8 @@ private:
         for (wchar_t wc : line) {
             uint32_t c = static_cast<uint32_t>(wc);
             auto put = [&](uint32_t u) {
-                out += static_cast<char>(u & 0xFF);
-                out += static_cast<char>(u >> 8);
+                out += static_cast<char>(bigEndian_ ? u >> 8 : u & 0xFF);
+                out += static_cast<char>(bigEndian_ ? u & 0xFF : u >> 8);
             };
             if (c >= 0x10000 && c <= 0x10FFFF) {
                 put(0xD800 + ((c - 0x10000) >> 10));
@@ -327,8 +323,10 @@ private:
     size_t Unit() const { return utf16_ ? 2 : 1; }
 
     unsigned UnitAt(size_t at) const {
-        const auto low = static_cast<unsigned char>(bytes_[at]);
-        return utf16_ ? low | (static_cast<unsigned>(static_cast<unsigned char>(bytes_[at + 1])) << 8) : low;
+        const auto first = static_cast<unsigned char>(bytes_[at]);
+        if (!utf16_) return first;
+        const auto second = static_cast<unsigned char>(bytes_[at + 1]);
+        return bigEndian_ ? (first << 8) | second : first | (second << 8);
     }
 
     static bool Space(unsigned c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -373,6 +371,7 @@ private:
     std::string bytes_;
     size_t body_ = 0;  // after the byte-order mark
     bool utf16_ = false;
+    bool bigEndian_ = false;
     bool utf8_ = false;  // a UTF-8 byte-order mark; without one, the Windows code page
     bool crlf_ = true;
     bool changed_ = false;
