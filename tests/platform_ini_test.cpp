@@ -1,5 +1,8 @@
 // Private-profile files behave as on Windows where the plug-in relies on it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "TestSupport.h"
 
@@ -15,6 +18,22 @@ std::wstring Read(const std::wstring& file, const wchar_t* section, const wchar_
     DWORD n = GetPrivateProfileStringW(section, key, def, buffer.data(), size, file.c_str());
     if (copied) *copied = n;
     return buffer.data();
+}
+
+// Runs body in a process of its own; as root, unprivileged when asked, so that
+// permissions and ownership apply. Succeeded waits for it and tells whether
+// body returned true.
+pid_t Spawn(const std::function<bool()>& body, bool unprivileged = false) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    constexpr uid_t kNobody = 65534;
+    if (unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(2);
+    _exit(body() ? 0 : 1);
+}
+
+bool Succeeded(pid_t pid) {
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 TEST(PrivateProfile, MissingFileSectionOrKeyGivesTheDefault) {
@@ -203,9 +222,56 @@ TEST(PrivateProfile, AFileIsReplacedWholeAndALinkWrittenThrough) {
     const auto stamp = std::filesystem::last_write_time(dir.path() / "real.ini");
     ASSERT_TRUE(WritePrivateProfileStringW(L"Missing", L"K", nullptr, dir.File("real.ini").c_str()));
     EXPECT_EQ(std::filesystem::last_write_time(dir.path() / "real.ini"), stamp);
+    ASSERT_TRUE(WritePrivateProfileStringW(L"S", nullptr, nullptr, dir.File("missing.ini").c_str()));
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.exists() ? 1 : 0;
     EXPECT_EQ(files, 2u);
+}
+
+// A file the writer cannot read stays as it was rather than be replaced by what
+// the write alone would make of it.
+TEST(PrivateProfile, AWriteThatCannotKeepTheFileFailsAndLeavesIt) {
+    TempDir dir;
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    const auto path = dir.path() / "a.ini";
+    const std::wstring file = dir.File("a.ini");
+    struct {
+        const char* name;
+        mode_t mode;
+        const wchar_t* read;
+    } cases[] = {{"unreadable", 0200, L"default"}};
+    for (const auto& c : cases) {
+        WriteTextFile(path, "[A]\nX=1\n[S]\nK=1\n");
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        EXPECT_TRUE(Succeeded(Spawn(
+            [&] {
+                return !WritePrivateProfileStringW(L"S", L"K", L"2", file.c_str()) &&
+                       GetLastError() == ERROR_ACCESS_DENIED && Read(file, L"S", L"K", L"default") == c.read;
+            },
+            true)))
+            << c.name;
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+        EXPECT_EQ(ReadTextFile(path), "[A]\nX=1\n[S]\nK=1\n") << c.name;
+    }
+}
+
+// Each process's write is one locked read-modify-write, so none replaces the
+// file with contents that lack another's key.
+TEST(PrivateProfile, WritersInManyProcessesLoseNoKey) {
+    TempDir dir;
+    const std::wstring file = dir.File("a.ini");
+    constexpr int kWriters = 12, kWrites = 40;
+    std::vector<pid_t> writers;
+    for (int i = 0; i < kWriters; ++i)
+        writers.push_back(Spawn([&] {
+            for (int n = 1; n <= kWrites; ++n)
+                if (!WritePrivateProfileStringW(L"S", std::to_wstring(i).c_str(), std::to_wstring(n).c_str(), file.c_str()))
+                    return false;
+            return true;
+        }));
+    for (pid_t pid : writers) EXPECT_TRUE(Succeeded(pid));
+    for (int i = 0; i < kWriters; ++i)
+        EXPECT_EQ(GetPrivateProfileIntW(L"S", std::to_wstring(i).c_str(), 0, file.c_str()), UINT(kWrites)) << i;
 }
 
 }  // namespace

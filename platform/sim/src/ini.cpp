@@ -3,15 +3,29 @@
 // one pair of surrounding quotes, the default for anything missing, truncation to
 // the caller's buffer with a terminator, and writes that keep every other byte of
 // the file and replace it whole.
+//
+// Writers lock, so that none loses another's change; other programs that do
+// the same lose nothing either. A write takes flock(LOCK_EX) on the file itself,
+// then checks that the file it locked is still the one at the path (same device
+// and inode): a writer that held the lock before may have renamed a new file
+// onto the path, and then it starts again. It reads the contents from the locked
+// descriptor and renames the new file, which has the old one's mode, onto the
+// path before it lets go. A missing file is created exclusively
+// (empty) and then locked and checked as any other. Readers take no lock: a
+// rename shows them the old file or the new one, whole. The rename replaces only
+// the name written to, so other hard links to the file keep the old contents.
+#include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cwctype>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,14 +63,7 @@ bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
 // as '?'. A UTF-8 file without its mark is therefore read byte by byte.
 class ProfileFile {
 public:
-    explicit ProfileFile(const std::wstring& fileName) : path_(vorksim::ToUtf8(fileName)) {}
-
-    bool Load() {
-        std::ifstream in(path_, std::ios::binary);
-        if (!in) return false;
-        std::ostringstream ss;
-        ss << in.rdbuf();
-        bytes_ = ss.str();
+    explicit ProfileFile(std::string bytes = {}) : bytes_(std::move(bytes)) {
         if (bytes_.compare(0, 2, "\xFF\xFE") == 0 || bytes_.compare(0, 2, "\xFE\xFF") == 0) {
             utf16_ = true;
             bigEndian_ = bytes_[0] == '\xFE';
@@ -66,7 +73,6 @@ public:
             body_ = 3;
         }
         DetectLineEnd();
-        return true;
     }
 
     // One line of the file: [begin, contentEnd) its text without the line end,
@@ -197,18 +203,7 @@ public:
     }
 
     bool changed() const { return changed_; }
-
-    // The new contents replace the file whole: written beside it, then renamed
-    // onto it, so that an interrupted write leaves the old file. A link is
-    // written through, as Windows does.
-    bool Save() const {
-        std::string target = path_;
-        char resolved[PATH_MAX];
-        struct stat st;
-        if (lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && realpath(path_.c_str(), resolved)) target = resolved;
-        std::vector<uint8_t> data(bytes_.begin(), bytes_.end());
-        return vork::WriteFileWhole(vorksim::FromUtf8(target), data, true, nullptr);
-    }
+    const std::string& bytes() const { return bytes_; }
 
 private:
     struct Range {
@@ -367,7 +362,6 @@ private:
         return line;
     }
 
-    std::string path_;
     std::string bytes_;
     size_t body_ = 0;  // after the byte-order mark
     bool utf16_ = false;
@@ -376,6 +370,119 @@ private:
     bool crlf_ = true;
     bool changed_ = false;
 };
+
+// O_NONBLOCK so that a FIFO in the file's place fails instead of waiting for a writer.
+int OpenToRead(const std::string& path) { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+
+// False on any read error, at the start or midway: a file read in part is not
+// the file.
+bool ReadAll(int fd, std::string& bytes) {
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof(chunk));
+        if (n == 0) return true;
+        if (n > 0) bytes.append(chunk, static_cast<size_t>(n));
+        if (n < 0 && errno != EINTR) return false;
+    }
+}
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+    const int fd = OpenToRead(path);
+    if (fd < 0) return false;
+    const bool read = ReadAll(fd, bytes);
+    close(fd);
+    return read;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A file open and locked for one write; closing it lets go of the lock.
+struct LockedFile {
+    int fd = -1;
+    struct stat st {};
+    std::string target;  // the path with its links resolved: the name the new file takes
+    LockedFile() = default;
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    ~LockedFile() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+enum class Locking { Held, Missing, Moved, Failed };
+
+// Locks fd, just opened at path (or failed with errno), and checks that path
+// still names the file locked. Moved: start again.
+Locking Lock(const std::string& path, int fd, LockedFile& file) {
+    if (fd < 0) return errno == ENOENT ? Locking::Missing : errno == EEXIST ? Locking::Moved : Locking::Failed;
+    file.fd = fd;
+    while (flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) return Locking::Failed;
+    if (fstat(fd, &file.st) != 0 || !S_ISREG(file.st.st_mode)) return Locking::Failed;
+    char resolved[PATH_MAX];
+    struct stat atPath;
+    if (!realpath(path.c_str(), resolved) || stat(resolved, &atPath) != 0)
+        return errno == ENOENT ? Locking::Moved : Locking::Failed;
+    if (atPath.st_dev != file.st.st_dev || atPath.st_ino != file.st.st_ino) return Locking::Moved;
+    file.target = resolved;
+    return Locking::Held;
+}
+
+// A link whose target is missing gets that target, as Windows creates it;
+// O_EXCL would refuse the link itself for ever.
+int CreateExclusive(const std::string& path) {
+    struct stat st;
+    const int exclusive = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? 0 : O_EXCL;
+    return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | exclusive, 0666);
+}
+
+// Written beside the file, then renamed onto it, so that an interrupted write
+// leaves the old file.
+bool Replace(const LockedFile& file, const std::string& bytes) {
+    const size_t slash = file.target.find_last_of('/');
+    std::string temporary = file.target.substr(0, slash + 1) + "." + file.target.substr(slash + 1) + ".XXXXXX.part";
+    const int fd = mkostemps(temporary.data(), 5, O_CLOEXEC);
+    if (fd < 0) return false;
+    const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
+    vork::RemoveOnInterrupt(wideTemporary);
+    bool ok = WriteAll(fd, bytes) && fchmod(fd, file.st.st_mode & 07777) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temporary.c_str(), file.target.c_str()) == 0;
+    if (!ok) unlink(temporary.c_str());
+    vork::ForgetOnInterrupt(wideTemporary);
+    return ok;
+}
+
+// One write under the lock protocol described at the top of the file.
+bool WriteProfile(const std::string& path, const std::wstring& section, const wchar_t* key, const wchar_t* value) {
+    for (;;) {
+        LockedFile locked;
+        Locking state = Lock(path, OpenToRead(path), locked);
+        if (state == Locking::Missing) {
+            ProfileFile empty;
+            empty.Write(section, key, value);
+            if (!empty.changed()) return true;
+            state = Lock(path, CreateExclusive(path), locked);
+            if (state == Locking::Missing) return false;  // no folder to create it in
+        }
+        if (state == Locking::Moved) continue;
+        if (state == Locking::Failed) return false;
+        std::string bytes;
+        if (!ReadAll(locked.fd, bytes)) return false;
+        ProfileFile file(std::move(bytes));
+        file.Write(section, key, value);
+        return !file.changed() || Replace(locked, file.bytes());
+    }
+}
 
 std::wstring StripQuotes(const std::wstring& value) {
     if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front())
@@ -454,8 +561,9 @@ extern "C" {
 DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, LPWSTR returned,
                                       DWORD size, LPCWSTR fileName) {
     std::lock_guard<std::mutex> lock(g_profileMutex);
-    ProfileFile file(fileName ? fileName : L"win.ini");
-    bool loaded = file.Load();
+    std::string bytes;
+    const bool loaded = ReadFile(vorksim::ToUtf8(fileName ? fileName : L"win.ini"), bytes);
+    const ProfileFile file(std::move(bytes));
     if (!section) return CopyList(loaded ? file.SectionNames() : std::vector<std::wstring>{}, returned, size);
     if (!key) return CopyList(loaded ? file.KeyNames(section) : std::vector<std::wstring>{}, returned, size);
     std::wstring value;
@@ -479,10 +587,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(g_profileMutex);
-    ProfileFile file(fileName);
-    file.Load();
-    file.Write(section, key, value);
-    if (!file.changed() || file.Save()) return TRUE;
+    if (WriteProfile(vorksim::ToUtf8(fileName), section, key, value)) return TRUE;
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
