@@ -228,8 +228,8 @@ TEST(PrivateProfile, AFileIsReplacedWholeAndALinkWrittenThrough) {
     EXPECT_EQ(files, 2u);
 }
 
-// A file the writer cannot read stays as it was rather than be replaced by what
-// the write alone would make of it.
+// A file the writer cannot read, or could not give back to its owner, stays as
+// it was rather than be replaced by what the write alone would make of it.
 TEST(PrivateProfile, AWriteThatCannotKeepTheFileFailsAndLeavesIt) {
     TempDir dir;
     std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
@@ -239,8 +239,9 @@ TEST(PrivateProfile, AWriteThatCannotKeepTheFileFailsAndLeavesIt) {
         const char* name;
         mode_t mode;
         const wchar_t* read;
-    } cases[] = {{"unreadable", 0200, L"default"}};
+    } cases[] = {{"unreadable", 0200, L"default"}, {"another's", 0666, L"1"}};
     for (const auto& c : cases) {
+        if (c.mode == 0666 && geteuid() != 0) continue;  // only root has a file of another's to hand
         WriteTextFile(path, "[A]\nX=1\n[S]\nK=1\n");
         ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
         EXPECT_TRUE(Succeeded(Spawn(
@@ -253,6 +254,23 @@ TEST(PrivateProfile, AWriteThatCannotKeepTheFileFailsAndLeavesIt) {
         ASSERT_EQ(chmod(path.c_str(), 0644), 0);
         EXPECT_EQ(ReadTextFile(path), "[A]\nX=1\n[S]\nK=1\n") << c.name;
     }
+}
+
+TEST(PrivateProfile, AWriteKeepsTheFilesModeAndOwner) {
+    TempDir dir;
+    const auto path = dir.path() / "a.ini";
+    WriteTextFile(path, "[S]\nK=1\n");
+    const uid_t owner = geteuid() == 0 ? 1234 : geteuid();
+    const gid_t group = geteuid() == 0 ? 5678 : getegid();
+    ASSERT_EQ(chown(path.c_str(), owner, group), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    ASSERT_TRUE(WritePrivateProfileStringW(L"S", L"K", L"2", dir.File("a.ini").c_str()));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, owner);
+    EXPECT_EQ(st.st_gid, group);
+    EXPECT_EQ(ReadTextFile(path), "[S]\nK=2\n");
 }
 
 // Each process's write is one locked read-modify-write, so none replaces the

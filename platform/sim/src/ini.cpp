@@ -9,8 +9,8 @@
 // then checks that the file it locked is still the one at the path (same device
 // and inode): a writer that held the lock before may have renamed a new file
 // onto the path, and then it starts again. It reads the contents from the locked
-// descriptor and renames the new file, which has the old one's mode, onto the
-// path before it lets go. A missing file is created exclusively
+// descriptor and renames the new file, which has the old one's mode, owner and
+// group, onto the path before it lets go. A missing file is created exclusively
 // (empty) and then locked and checked as any other. Readers take no lock: a
 // rename shows them the old file or the new one, whole. The rename replaces only
 // the name written to, so other hard links to the file keep the old contents.
@@ -445,6 +445,16 @@ int CreateExclusive(const std::string& path) {
     return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | exclusive, 0666);
 }
 
+// Owner first: a change of owner clears the set-user-ID bit. A writer that may
+// not give the file back to its owner fails rather than take it over, which
+// could shut the owner out of the file.
+bool TakeOwnerAndMode(int fd, const struct stat& old) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+    return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
 // Written beside the file, then renamed onto it, so that an interrupted write
 // leaves the old file.
 bool Replace(const LockedFile& file, const std::string& bytes) {
@@ -454,7 +464,7 @@ bool Replace(const LockedFile& file, const std::string& bytes) {
     if (fd < 0) return false;
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
     vork::RemoveOnInterrupt(wideTemporary);
-    bool ok = WriteAll(fd, bytes) && fchmod(fd, file.st.st_mode & 07777) == 0;
+    bool ok = WriteAll(fd, bytes) && TakeOwnerAndMode(fd, file.st);
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), file.target.c_str()) == 0;
     if (!ok) unlink(temporary.c_str());
