@@ -62,6 +62,13 @@ VORKCC_API void VORKSetIniFileName(const wchar_t* path);
 VORKCC_API void VORKSetErrorLogFile(const wchar_t* path);
 // Makes GetCameraCS return null (true) or the lock (false).
 VORKCC_API void VORKSetCameraCSAbsent(bool absent);
+// A setting of the framework's own (the channel's ColorMode, GrabWidth,
+// GrabHeight) for this process only, taken before the INI file's and never
+// written to it. A null value forgets the key; a null section forgets every one.
+VORKCC_API void VORKSetRunSetting(const wchar_t* section, const wchar_t* key, const wchar_t* value);
+// The value VORKSetRunSetting gave, cut to `size` characters with its end;
+// FALSE when the run gives none.
+VORKCC_API BOOL VORKGetRunSetting(const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD size);
 
 typedef void (*VORKErrorLogListener)(void* context, const wchar_t* text, int code, int level);
 VORKCC_API int VORKAddErrorLogListener(VORKErrorLogListener listener, void* context);

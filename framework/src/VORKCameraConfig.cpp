@@ -3,12 +3,14 @@
 #include "vork/fspath.h"
 #include "vork/utf8.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <type_traits>
 #include <ctime>
 #include <cwchar>
+#include <cwctype>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,6 +22,12 @@ struct ConfigState {
     std::wstring iniFile = L"VORKCamera.ini";
     std::wstring logFile;
     bool logFileSet = false;
+    struct RunSetting {
+        std::wstring section;
+        std::wstring key;
+        std::wstring value;
+    };
+    std::vector<RunSetting> runSettings;
     bool lockAbsent = false;
     int nextListener = 1;
     struct Listener {
@@ -57,6 +65,14 @@ void AppendToFile(const std::wstring& path, const std::wstring& line) {
     if (!out) return;
     std::string utf8 = vork::Utf8(line);
     out.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
+}
+
+// Section and key names compare as the profile functions compare them.
+bool SameName(const std::wstring& a, const wchar_t* b) {
+    if (a.size() != std::wcslen(b)) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::towlower(a[i]) != std::towlower(b[i])) return false;
+    return true;
 }
 
 void ClearProperty(VORKCamProperty& p) {
@@ -148,6 +164,36 @@ void VORKSetIniFileName(const wchar_t* path) {
     ConfigState& s = State();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.iniFile = path ? path : L"";
+}
+
+void VORKSetRunSetting(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto& settings = s.runSettings;
+    if (!section) {
+        settings.clear();
+        return;
+    }
+    if (!key) return;
+    auto it = std::find_if(settings.begin(), settings.end(), [&](const ConfigState::RunSetting& r) {
+        return SameName(r.section, section) && SameName(r.key, key);
+    });
+    if (it != settings.end()) settings.erase(it);
+    if (value) settings.push_back({section, key, value});
+}
+
+BOOL VORKGetRunSetting(const wchar_t* section, const wchar_t* key, wchar_t* buffer, DWORD size) {
+    if (!section || !key || !buffer || size == 0) return FALSE;
+    ConfigState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    for (const auto& r : s.runSettings) {
+        if (!SameName(r.section, section) || !SameName(r.key, key)) continue;
+        const size_t n = std::min<size_t>(r.value.size(), size - 1);
+        r.value.copy(buffer, n);
+        buffer[n] = 0;
+        return TRUE;
+    }
+    return FALSE;
 }
 
 void VORKSetErrorLogFile(const wchar_t* path) {

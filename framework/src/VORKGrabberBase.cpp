@@ -275,8 +275,9 @@ bool CVORKGrabberBase::InitGrabber(bool initBoard) {
         m_pBase->channels[ch] = params;
         // The framework's own format settings of the channel, applied after the
         // grabber has set the channel up and before the buffers are sized. A
-        // setting the file does not give is not asked of the camera: what it
-        // delivers stays, and a camera that cannot be told a format opens quietly.
+        // setting neither the run nor the file gives is not asked of the camera:
+        // what it delivers stays, and a camera that cannot be told a format opens
+        // quietly.
         int mode = VORKColorModeRGB24;
         int width = 640;
         int height = 480;
@@ -297,13 +298,16 @@ bool CVORKGrabberBase::InitGrabber(bool initBoard) {
     return true;
 }
 
-// A format setting of the channel as a whole number within [min, max]; absent,
+// A format setting of the channel as a whole number within [min, max], from the
+// host's settings for the run or else the INI file; absent,
 // it keeps `value` and `given` is false. A value outside (text, a number too
 // large for 32 bits) is logged with its key and not applied.
 bool CVORKGrabberBase::ReadSetting(const wchar_t* section, const wchar_t* key, const wchar_t* ini, int min, int max,
                                    int& value, bool& given) {
     wchar_t text[64] = L"";
-    const DWORD n = GetPrivateProfileStringW(section, key, L"\x01", text, 64, ini);
+    const DWORD n = VORKGetRunSetting(section, key, text, 64)
+                        ? static_cast<DWORD>(std::wcslen(text))
+                        : GetPrivateProfileStringW(section, key, L"\x01", text, 64, ini);
     given = !(n == 1 && text[0] == L'\x01');
     if (!given) return true;
     wchar_t* end = nullptr;
