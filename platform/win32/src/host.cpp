@@ -39,8 +39,11 @@ wchar_t g_slotPath[kSlots][MAX_PATH * 4];
 std::atomic<bool> g_slotUsed[kSlots];
 std::atomic<int> g_interrupts{0};
 
-BOOL WINAPI OnConsoleEvent(DWORD) {
-    if (++g_interrupts < 2) return TRUE;
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    // A closed console, a logoff or a shutdown ends the process as soon as the
+    // handler returns, whatever it returns: no cleanup of the program's would run.
+    const bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    if (++g_interrupts < 2 && !ending) return TRUE;
     for (int i = 0; i < kSlots; ++i)
         if (g_slotUsed[i].load()) DeleteFileW(g_slotPath[i]);
     return FALSE;  // the default handler ends the process

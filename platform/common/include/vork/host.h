@@ -43,9 +43,11 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
 bool CreateTemporaryFile(const std::wstring& stem, const std::wstring& suffix, std::wstring* path,
                          std::wstring* error);
 
-// ---- Interrupts (SIGINT and SIGTERM; Ctrl+C and console close on Windows) ------
+// ---- Interrupts (SIGINT, SIGTERM and SIGHUP; Ctrl+C on Windows) ----------------
 // The first interrupt only sets Interrupted(), so that the program can close the
 // board and clean up; a second removes the registered files and ends the program.
+// A closed console on Windows ends the program at once, after removing them.
+// SIGPIPE is ignored: a write to a pipe nobody reads fails instead.
 void InstallInterruptHandler();
 bool Interrupted();
 // Up to four files at a time are removed on a second interrupt.
