@@ -104,8 +104,16 @@ std::wstring GrabberName(const std::string& value) {
     return name;
 }
 
-std::wstring FileArgument(const std::string& option, const std::string& value) {
+// A name that is not UTF-8 would become another name (its bad bytes U+FFFD), and
+// the program would read or write a file nobody named.
+std::wstring PathArgument(const std::string& option, const std::string& value) {
     const std::wstring path = vork::FromUtf8(value);
+    if (vork::Utf8(path) != value) throw UsageError{option + ": '" + Printable(value) + "' is not valid UTF-8"};
+    return path;
+}
+
+std::wstring FileArgument(const std::string& option, const std::string& value) {
+    const std::wstring path = PathArgument(option, value);
     if (path.empty()) throw UsageError{option + ": an empty file name"};
     for (wchar_t c : path)
         if (c < 0x20 || c == 0x7F) throw UsageError{option + ": '" + Printable(value) + "' holds a control character"};
@@ -143,7 +151,7 @@ Options ParseOptions(int argc, char** argv) {
         else if (arg == "--ini") o.ini = FileArgument(arg, value());
         else if (arg == "--grabber") o.grabber = GrabberName(value());
         else if (arg == "--cameras") o.cameras = FileArgument(arg, value());
-        else if (arg == "--out") o.out = vork::FromUtf8(value());
+        else if (arg == "--out") o.out = PathArgument(arg, value());
         else if (arg == "--timeout") o.timeout = static_cast<int>(Whole(arg, value(), 1, kMaxTimeoutMs));
         else if (arg == "--count" || arg == "-n") o.count = Whole(arg, value(), 1, kMaxCount);
         else if (arg == "--quality") o.quality = static_cast<int>(Whole(arg, value(), 1, 100));
