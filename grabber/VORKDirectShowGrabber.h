@@ -73,6 +73,10 @@ public:
     int GetProcAmpParam(tagVideoProcAmpProperty property, int& percent, int* flags);
     int SetCamCtrlParam(tagCameraControlProperty property, int percent, int flags);
     int GetCamCtrlParam(tagCameraControlProperty property, int& percent, int* flags);
+    // The device's stepping delta of a property in percent of its range (100 for
+    // a range of one value); 2 without the interface, 11 when the device lacks it.
+    int ReadProcAmpStep(tagVideoProcAmpProperty property, double& percent);
+    int ReadCamCtrlStep(tagCameraControlProperty property, double& percent);
     int SetBacklightComp(int percent, bool autoMode, bool enable);
     int GetBacklightComp(int& percent, bool& autoMode, bool& enable);
     int ShowVideoSourcePropertyDlg(HWND owner);

@@ -1,6 +1,8 @@
 // The device's image and camera properties as percentages of their ranges, the
 // framework's A/D gain and offset, backlight compensation and the device's own
 // property pages.
+#include <algorithm>
+
 #include "VORKDirectShowGrabber.h"
 
 #include "Percent.h"
@@ -30,7 +32,27 @@ int GetInPercent(CVORKDirectShowGrabber& grabber, Interface* device, LONG proper
     return 0;
 }
 
+template <class Interface>
+int StepInPercent(Interface* device, LONG property, double& percent) {
+    if (!device) return 2;
+    LONG min = 0, max = 0, step = 0, def = 0, caps = 0;
+    if (FAILED(device->GetRange(property, &min, &max, &step, &def, &caps))) return 11;
+    const double range = static_cast<double>(max) - static_cast<double>(min);
+    // A device that reports no stepping still takes whole units.
+    const double delta = step > 0 ? static_cast<double>(step) : 1.0;
+    percent = range > 0 ? std::min(100.0, delta * 100.0 / range) : 100.0;
+    return 0;
+}
+
 }  // namespace
+
+int CVORKDirectShowGrabber::ReadProcAmpStep(tagVideoProcAmpProperty property, double& percent) {
+    return StepInPercent(m_pProcAmp.p, property, percent);
+}
+
+int CVORKDirectShowGrabber::ReadCamCtrlStep(tagCameraControlProperty property, double& percent) {
+    return StepInPercent(m_pCamCtrl.p, property, percent);
+}
 
 int CVORKDirectShowGrabber::SetProcAmpParam(tagVideoProcAmpProperty property, int percent, int flags) {
     return SetInPercent(*this, m_pProcAmp.p, property, percent, flags);

@@ -2,6 +2,7 @@
 // at the capture source's stream configuration.
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "VORKDirectShowGrabber.h"
@@ -39,9 +40,11 @@ bool Converting(IPin* sourceOut, ISampleGrabber* grabber) {
 }
 
 // The camera's own format of a size into `chosen`: of the subtype it sends now
-// if it has one, else of any; false when it offers none of that size.
+// if it has one, else of any; false when it offers none of that size. It runs
+// at `frameTime` when the format's range of rates holds it, as a size written
+// on a direct connection keeps the connection's rate.
 bool CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width, int height,
-                        VORKTaskMediaType& chosen) {
+                        REFERENCE_TIME frameTime, VORKTaskMediaType& chosen) {
     int count = 0, size = 0;
     if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
         return false;
@@ -58,13 +61,13 @@ bool CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width,
         }
         if (any < 0) any = i;
     }
-    return any >= 0 && config->GetStreamCaps(any, &chosen, caps.data()) == S_OK;
-}
-
-GUID CurrentSubtype(IAMStreamConfig* config) {
-    VORKTaskMediaType current;
-    if (FAILED(config->GetFormat(&current)) || !current.get()) return GUID_NULL;
-    return current->subtype;
+    if (any < 0 || config->GetStreamCaps(any, &chosen, caps.data()) != S_OK) return false;
+    VIDEO_STREAM_CONFIG_CAPS range;
+    std::memcpy(&range, caps.data(), sizeof(range));
+    VIDEOINFOHEADER* info = chosen.VideoInfo();
+    if (info && frameTime >= range.MinFrameInterval && frameTime <= range.MaxFrameInterval)
+        info->AvgTimePerFrame = frameTime;
+    return true;
 }
 
 }  // namespace
@@ -165,8 +168,12 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
     if (Converting(m_pSourceOutPin, m_pSampleGrabber)) {
         // The camera is asked for its own format of the size; the graph then
         // connects again, through whatever filters that format needs.
+        VORKTaskMediaType current;
         VORKTaskMediaType cameraFormat;
-        if (!CameraFormatOfSize(config, CurrentSubtype(config), width, height, cameraFormat)) {
+        const bool known = SUCCEEDED(config->GetFormat(&current)) && current.get();
+        const GUID subtype = known ? current->subtype : GUID_NULL;
+        const REFERENCE_TIME frameTime = known && current.VideoInfo() ? current.VideoInfo()->AvgTimePerFrame : 0;
+        if (!CameraFormatOfSize(config, subtype, width, height, frameTime, cameraFormat)) {
             wchar_t text[256];
             VORKFormat(text, 256, L"CVORKDirectShowGrabber::WriteGrabRect: The camera offers no format of %dx%d!", width,
                        height);

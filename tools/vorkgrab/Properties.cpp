@@ -69,6 +69,18 @@ int WriteProperty(CVORKDirectShowGrabber& g, const NamedProperty& p, const Prope
     return 3;
 }
 
+int ReadStep(CVORKDirectShowGrabber& g, const NamedProperty& p, double& percent) {
+    switch (p.kind) {
+    case PropertyKind::ProcAmp: return g.ReadProcAmpStep(static_cast<tagVideoProcAmpProperty>(p.property), percent);
+    case PropertyKind::CameraControl:
+        return g.ReadCamCtrlStep(static_cast<tagCameraControlProperty>(p.property), percent);
+    case PropertyKind::Gain: return g.ReadProcAmpStep(VideoProcAmp_Gain, percent);
+    case PropertyKind::Offset: return g.ReadProcAmpStep(VideoProcAmp_Brightness, percent);
+    case PropertyKind::Backlight: return g.ReadProcAmpStep(VideoProcAmp_BacklightCompensation, percent);
+    }
+    return 3;
+}
+
 std::string Describe(const NamedProperty& p, const PropertyValue& value) {
     if (p.kind == PropertyKind::Backlight && !value.enabled) return "off";
     std::string text = std::to_string(value.percent) + "%";

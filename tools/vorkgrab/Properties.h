@@ -29,5 +29,8 @@ struct PropertyValue {
 int ReadProperty(CVORKDirectShowGrabber& g, const NamedProperty& p, PropertyValue& value);
 int WriteProperty(CVORKDirectShowGrabber& g, const NamedProperty& p, const PropertyValue& value);
 
+// The control's step in percent of its range, as the device reports it.
+int ReadStep(CVORKDirectShowGrabber& g, const NamedProperty& p, double& percent);
+
 // "60% manual", "40% auto", "off".
 std::string Describe(const NamedProperty& p, const PropertyValue& value);

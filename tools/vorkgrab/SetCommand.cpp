@@ -55,11 +55,26 @@ std::string Now(CVORKDirectShowGrabber& g, const NamedProperty& p) {
     return std::string(p.name) + " is " + Describe(p, now);
 }
 
-bool Applied(const Assignment& a, const PropertyValue& now) {
+// A percentage goes through the device's own units and comes back as the
+// nearest of its steps (exposure often has ten), give or take one for rounding.
+bool Applied(const Assignment& a, const PropertyValue& now, double step) {
     if (!a.value.enabled) return !now.enabled;
-    // A percentage goes through the device's own units and may come back one off.
-    if (std::abs(now.percent - a.value.percent) > 1) return false;
+    if (std::abs(now.percent - a.value.percent) > step / 2 + 1) return false;
     return !a.modeGiven || now.automatic == a.value.automatic;
+}
+
+// What a property holds after a write it took; a percentage the camera moved
+// to its nearest step says so.
+void ReportTaken(const Assignment& a, const PropertyValue& now, bool report) {
+    const NamedProperty& p = *a.property;
+    const bool moved = a.value.enabled && now.percent != a.value.percent;
+    const std::string asked = std::to_string(a.value.percent) + "% \u2192 ";
+    if (report && moved)
+        std::printf("%-13s %s%s, the camera's nearest step\n", p.name, asked.c_str(), Describe(p, now).c_str());
+    else if (report)
+        std::printf("%-13s %s\n", p.name, Describe(p, now).c_str());
+    else if (moved)
+        std::fprintf(stderr, "vorkgrab: %s %s%d%%, the camera's nearest step\n", p.name, asked.c_str(), now.percent);
 }
 
 }  // namespace
@@ -83,18 +98,20 @@ int ApplySettings(CVORKDirectShowGrabber& g, const std::vector<std::string>& tex
         const int result = WriteProperty(g, *a.property, a.value);
         PropertyValue now;
         const int readBack = ReadProperty(g, *a.property, now);
+        double step = 0;
+        if (ReadStep(g, *a.property, step) != 0) step = 0;
         if (result != 0) {
             std::fprintf(stderr, "vorkgrab: %s was not set: the camera refused it%s (result %d); %s\n",
                          Printable(a.text).c_str(),
                          a.modeGiven && a.value.automatic ? " (it may have no auto mode)" : "", result,
                          Now(g, *a.property).c_str());
             ++failures;
-        } else if (readBack != 0 || !Applied(a, now)) {
+        } else if (readBack != 0 || !Applied(a, now, step)) {
             std::fprintf(stderr, "vorkgrab: %s was not applied; %s\n", Printable(a.text).c_str(),
                          Now(g, *a.property).c_str());
             ++failures;
-        } else if (report) {
-            std::printf("%-13s %s\n", a.property->name, Describe(*a.property, now).c_str());
+        } else {
+            ReportTaken(a, now, report);
         }
     }
     if (failures)
