@@ -126,7 +126,7 @@ TEST_F(VorkgrabInputTest, SettingsTheCameraDoesNotTakeNameTheSettingAndFail) {
         EXPECT_EQ(r.exitCode, 1) << r.err;
         EXPECT_TRUE(SaysLine(r, c.message)) << r.err;
         EXPECT_FALSE(fs::exists(Path("a.png")));
-        // The keys the program wrote for the run are put back as they were.
+        // The run's settings never reach the file.
         const std::string ini = ReadTextFile(Path("vork.ini"));
         EXPECT_EQ(ini.rfind("[DSGRABBER_Channel0]\nGrabWidth=640\n", 0), 0u) << ini;
         EXPECT_EQ(ini.find("GrabHeight"), std::string::npos) << ini;
@@ -140,9 +140,10 @@ TEST_F(VorkgrabInputTest, AFormatThatWasAppliedIsReadBackAndKept) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "color mode  5 (RGB32)\nsize        320x240\nframe rate  15.000\n"
                      "camera      320x240 RGB32 at 15.000 frames per second\n");
-    // The next run opens the camera with them.
+    // The next run opens the camera with them, at their rate after the size.
     r = Run({"format", "--ini", "vork.ini"});
-    EXPECT_NE(r.out.find("size        320x240"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("size        320x240\nframe rate  15.000"), std::string::npos) << r.out;
+    EXPECT_NE(ReadTextFile(Path("vork.ini")).find("DefFramerate=15"), std::string::npos);
 }
 
 TEST_F(VorkgrabInputTest, ACameraWithoutTheColourModeIsRefusedAtOnceWithWhatItOffers) {
@@ -187,6 +188,11 @@ TEST_F(VorkgrabInputTest, ARefusedSettingSaysWhatTheControlHoldsNow) {
         << r.err;
     EXPECT_NE(r.err.find("brightness is 50% manual"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "contrast      30% manual\n");
+    // Exposure has ten steps: 30% is taken as the nearest of them.
+    r = Run({"set", "brightness=60", "exposure=30:manual", "backlight=off"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "brightness    60% manual\nexposure      30% \u2192 33% manual, the camera's nearest step\n"
+                     "backlight     off\n");
 }
 
 // ---- Values from the INI file --------------------------------------------------------
@@ -280,6 +286,7 @@ TEST_F(VorkgrabInputTest, PathsOfTheWrongKindAreNamed) {
     fs::create_directory(Path("dir.bmp"));
     fs::create_directory(Path("inidir"));
     fs::create_directory(Path("camdir"));
+    fs::create_directory_symlink("inidir", Path("dirlink.ini"));
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -289,6 +296,7 @@ TEST_F(VorkgrabInputTest, PathsOfTheWrongKindAreNamed) {
         {{"snap", "--out", "dir.bmp"}, "dir.bmp is a folder"},
         {{"snap", "--out", "dir.bmp", "--force"}, "dir.bmp is a folder"},
         {{"list", "--ini", std::string(300, 'i') + ".ini"}, "--ini: "},
+        {{"list", "--ini", "dirlink.ini"}, "--ini: " + (fs::canonical(dir.path()) / "dirlink.ini").string() + " cannot be read"},
     };
     for (const Case& c : cases) {
         ToolResult r = Run(c.args);
@@ -312,6 +320,9 @@ TEST_F(VorkgrabInputTest, OutputPatternsAreCheckedBeforeTheCameraOpens) {
         {{"snap", "--out", "x.bmp", "--count", "3"}, "--out: 'x.bmp' has no %d"},
         {{"snap", "--out", "x\x1b[2J.bmp"}, "--out: 'x\\x1B[2J.bmp' holds a control character"},
         {{"snap", "--out", std::string(2000, 'a') + ".bmp"}, "--out: '"},
+        {{"snap", "--out", "x\xff.bmp"}, "--out: 'x\xEF\xBF\xBD.bmp' is not valid UTF-8"},
+        {{"list", "--ini", "\xc0\xae.ini"}, "--ini: "},
+        {{"list", "--cameras", "\xed\xa0\x80"}, "--cameras: "},
     };
     for (const Case& c : cases) {
         ToolResult r = Run(c.args);
@@ -352,25 +363,49 @@ TEST_F(VorkgrabInputTest, AMissingIniFileIsCreatedByTheFirstWrite) {
 
 TEST_F(VorkgrabInputTest, AnInterruptedRunRemovesItsTemporaryIniFile) {
     fs::create_directory(Path("tmp"));
+    // A closed terminal, and a reader gone away (the run ends later), as Ctrl+C.
+    const std::vector<int> cases[] = {{SIGTERM}, {SIGHUP}, {SIGPIPE, SIGTERM}};
+    for (const std::vector<int>& signals : cases) {
+        SCOPED_TRACE(signals.front());
+        ToolRun run;
+        run.args = {"snap", "--continuous", "--seconds", "600", "--every", "1000000", "--out", "run_%d.ppm", "--force"};
+        run.env = {{"TMPDIR", Path("tmp").string()}};
+        const pid_t pid = vorktest::StartTool(dir.path(), run);
+        // The temporary INI file exists from the start of the run to its end (the
+        // profile functions' own new files come and go beside it).
+        auto temporaryIni = [&] {
+            for (const auto& entry : fs::directory_iterator(Path("tmp")))
+                if (entry.path().filename().string().rfind("vorkgrab-", 0) == 0) return entry.path().filename().string();
+            return std::string();
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (temporaryIni().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        const std::string name = temporaryIni();
+        ASSERT_FALSE(name.empty());
+        for (int signal : signals) kill(pid, signal);
+        EXPECT_EQ(vorktest::WaitForTool(pid), 130);
+        EXPECT_TRUE(fs::is_empty(Path("tmp"))) << "left behind: " << name;
+        EXPECT_NE(ReadTextFile(Path("err.txt")).find("vorkgrab: interrupted"), std::string::npos);
+    }
+}
+
+TEST_F(VorkgrabInputTest, TheRunsOwnSettingsNeverReachTheUsersIniFile) {
+    Write("vork.ini", "[DSGRABBER_Channel0]\nMirrorImgVerticalInPlace=1\n");
     ToolRun run;
-    run.args = {"snap", "--continuous", "--seconds", "600", "--every", "1000000", "--out", "run_%d.ppm"};
-    run.env = {{"TMPDIR", Path("tmp").string()}};
+    run.args = {"snap", "--continuous", "--seconds", "600", "--size", "320x240", "--color-mode", "5", "--ini",
+                "vork.ini", "--out", "run_%d.ppm"};
     const pid_t pid = vorktest::StartTool(dir.path(), run);
-    // The temporary INI file exists from the start of the run to its end (the
-    // profile functions' own new files come and go beside it).
-    auto temporaryIni = [&] {
-        for (const auto& entry : fs::directory_iterator(Path("tmp")))
-            if (entry.path().filename().string().rfind("vorkgrab-", 0) == 0) return entry.path().filename().string();
-        return std::string();
-    };
+    // The grabber names the camera it fell back to once the board is open.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (temporaryIni().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-    const std::string name = temporaryIni();
-    ASSERT_FALSE(name.empty());
-    kill(pid, SIGTERM);
-    EXPECT_EQ(vorktest::WaitForTool(pid), 130);
-    EXPECT_TRUE(fs::is_empty(Path("tmp"))) << "left behind: " << name;
-    EXPECT_NE(ReadTextFile(Path("err.txt")).find("vorkgrab: interrupted"), std::string::npos);
+    while (ReadTextFile(Path("vork.ini")).find("FriendlyNamePart") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    kill(pid, SIGKILL);
+    vorktest::WaitForTool(pid);
+    const std::string ini = ReadTextFile(Path("vork.ini"));
+    EXPECT_NE(ini.find("FriendlyNamePart"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("ColorMode"), std::string::npos) << ini;
+    EXPECT_EQ(ini.find("Grab"), std::string::npos) << ini;
 }
 
 // ---- Camera description files ----------------------------------------------------------------

@@ -13,7 +13,7 @@ int ListCommand(CVORKDirectShowGrabber& g);
 int SnapCommand(CVORKDirectShowGrabber& g, const Options& o);
 int PropsCommand(CVORKDirectShowGrabber& g);
 int SetCommand(CVORKDirectShowGrabber& g, const Options& o);
-int FormatCommand(CVORKDirectShowGrabber& g, const Options& o);
+int FormatCommand(Plugin& plugin, const Options& o);
 // Runs until stopped from the page or interrupted; it may open the board again.
 int ServeCommand(Plugin& plugin, const Options& o);
 extern const char kServePage[];

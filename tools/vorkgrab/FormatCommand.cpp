@@ -1,5 +1,6 @@
 // format: what the grabber receives and what the camera sends; with --color-mode,
-// --size and --fps, what was applied, read back from the graph.
+// --size and --fps, what was applied, read back from the graph, and kept in the
+// INI file as the next run gets it.
 #include <cmath>
 #include <cstdio>
 
@@ -9,31 +10,35 @@
 
 namespace {
 
-void CheckRate(CVORKDirectShowGrabber& g, double asked) {
-    const int written = g.WriteFramerate(asked);
+// The rate read back, compared with the one asked: `written` is the result of
+// writing it, or 0 when the board opened with it.
+void CheckRate(CVORKDirectShowGrabber& g, double asked, int written, const char* notHeld) {
     double now = 0;
     const int read = g.ReadFramerate(now);
     // The rate travels as a whole count of 100 ns per frame, so it comes back
     // only nearly as asked.
     if (written == 0 && read == 0 && std::fabs(now - asked) <= asked * 1e-3) return;
-    char text[160];
+    char text[200];
     if (read == 0)
-        std::snprintf(text, sizeof(text), "--fps %g was not applied: the camera runs at %.3f frames per second", asked,
+        std::snprintf(text, sizeof(text), "--fps %g %s: the camera runs at %.3f frames per second", asked, notHeld,
                       now);
     else
-        std::snprintf(text, sizeof(text), "--fps %g was not applied (result %d), and the rate cannot be read back",
-                      asked, written);
+        std::snprintf(text, sizeof(text), "--fps %g %s (result %d), and the rate cannot be read back", asked, notHeld,
+                      written);
     throw Failure{std::string(text) + "; it offers " + OfferedFormats(g)};
 }
 
-}  // namespace
+// "15", "29.97": a plain decimal, as the channel's DefFramerate is read.
+std::wstring RateText(double fps) {
+    wchar_t text[48];
+    std::swprintf(text, 48, L"%.6f", fps);
+    std::wstring s = text;
+    while (!s.empty() && s.back() == L'0') s.pop_back();
+    if (!s.empty() && s.back() == L'.') s.pop_back();
+    return s;
+}
 
-int FormatCommand(CVORKDirectShowGrabber& g, const Options& o) {
-    VORKDSFrameFormat f = CheckDelivery(g, o);
-    if (o.fps) {
-        CheckRate(g, *o.fps);
-        g.ReadFrameFormat(f);
-    }
+void Print(CVORKDirectShowGrabber& g, const VORKDSFrameFormat& f) {
     const int mode = ModeOfSubtype(f.subtype);
     std::printf("color mode  %d (%s)\n", mode, ModeName(mode));
     std::printf("size        %ldx%ld\n", static_cast<long>(f.width), static_cast<long>(f.height < 0 ? -f.height : f.height));
@@ -44,5 +49,33 @@ int FormatCommand(CVORKDirectShowGrabber& g, const Options& o) {
                 static_cast<long>(f.sourceHeight < 0 ? -f.sourceHeight : f.sourceHeight), SubtypeName(f.sourceSubtype));
     if (f.sourceFramesPerSecond > 0) std::printf(" at %.3f frames per second", f.sourceFramesPerSecond);
     std::printf("\n");
+}
+
+}  // namespace
+
+int FormatCommand(Plugin& plugin, const Options& o) {
+    const VORKDSFrameFormat opened = CheckDelivery(plugin.grabber(), o);
+    if (!o.colorMode && !o.size && !o.fps) {
+        Print(plugin.grabber(), opened);
+        return kSuccess;
+    }
+    if (o.fps) CheckRate(plugin.grabber(), *o.fps, plugin.grabber().WriteFramerate(*o.fps), "was not applied");
+    // Kept as the next run gets them: written, the board opened again from the
+    // file, and checked once more; the file is put back on any failure.
+    IniEdit edit(o);
+    if (o.colorMode) edit.Write(L"ColorMode", *o.colorMode);
+    if (o.size) {
+        edit.Write(L"GrabWidth", o.size->first);
+        edit.Write(L"GrabHeight", o.size->second);
+    }
+    if (o.fps) edit.Write(ChannelSection(o), L"DefFramerate", RateText(*o.fps));
+    plugin.Reopen(o);
+    PumpMessages();
+    CVORKDirectShowGrabber& g = plugin.grabber();
+    if (!g.IsInitialized()) throw Failure{"the camera could not be opened again with the new format"};
+    const VORKDSFrameFormat f = CheckDelivery(g, o);
+    if (o.fps) CheckRate(g, *o.fps, 0, "is not kept when the camera opens again");
+    edit.Keep();
+    Print(g, f);
     return kSuccess;
 }

@@ -142,9 +142,16 @@ const ChannelKey kChannelKeys[] = {
     throw Failure{Utf8(o.ini) + ": [" + Printable(section) + "] " + Utf8(key) + "=" + Printable(value) + ": " + why};
 }
 
+// Keys the command line gives for the run; the file's values are not used.
+bool GivenForRun(const Options& o, const wchar_t* key) {
+    const std::wstring k = key;
+    if (k == L"ColorMode") return o.colorMode.has_value();
+    return (k == L"GrabWidth" || k == L"GrabHeight") && o.size.has_value();
+}
+
 void CheckKey(const Options& o, const std::wstring& section, const ChannelKey& k) {
     std::wstring value;
-    if (!ReadIniValue(o, section, k.key, value)) return;
+    if (GivenForRun(o, k.key) || !ReadIniValue(o, section, k.key, value)) return;
     const std::string text = Utf8(value);
     long long whole = 0;
     double number = 0;
@@ -190,19 +197,29 @@ int ChannelInt(const Options& o, const wchar_t* key, int defaultValue) {
     return static_cast<int>(whole);
 }
 
-void IniEdit::Write(const wchar_t* key, int value) {
-    const std::wstring section = ChannelSection(o_);
-    Change change{key, false, L""};
+void HandToFramework(const Options& o) {
+    const std::wstring section = ChannelSection(o);
+    auto hand = [&](const wchar_t* key, const std::optional<int>& value) {
+        VORKSetRunSetting(section.c_str(), key, value ? std::to_wstring(*value).c_str() : nullptr);
+    };
+    hand(L"ColorMode", o.colorMode);
+    hand(L"GrabWidth", o.size ? std::optional<int>(o.size->first) : std::nullopt);
+    hand(L"GrabHeight", o.size ? std::optional<int>(o.size->second) : std::nullopt);
+}
+
+void IniEdit::Write(const wchar_t* key, int value) { Write(ChannelSection(o_), key, std::to_wstring(value)); }
+
+void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::wstring& value) {
+    Change change{section, key, false, L""};
     change.existed = ReadIniValue(o_, section, key, change.old);
-    if (!WritePrivateProfileStringW(section.c_str(), key, std::to_wstring(value).c_str(), o_.ini.c_str()))
+    if (!WritePrivateProfileStringW(section.c_str(), key, value.c_str(), o_.ini.c_str()))
         throw Failure{"cannot write " + Utf8(o_.ini)};
     changes_.push_back(change);
 }
 
 IniEdit::~IniEdit() {
-    const std::wstring section = ChannelSection(o_);
     for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
-        WritePrivateProfileStringW(section.c_str(), it->key.c_str(), it->existed ? it->old.c_str() : nullptr,
+        WritePrivateProfileStringW(it->section.c_str(), it->key.c_str(), it->existed ? it->old.c_str() : nullptr,
                                    o_.ini.c_str());
 }
 

@@ -55,6 +55,10 @@ void CheckChannelSettings(const Options& o);
 // Integer settings after CheckChannelSettings: the value, or the default when absent.
 int ChannelInt(const Options& o, const wchar_t* key, int defaultValue);
 
+// The run's colour mode and size, handed to the framework for this process only
+// (it applies them when the board opens); the INI file is not written.
+void HandToFramework(const Options& o);
+
 // Keys the program writes into the user's INI file before the board opens; put
 // back as they were unless Keep() is called.
 class IniEdit {
@@ -64,10 +68,12 @@ public:
     IniEdit(const IniEdit&) = delete;
     IniEdit& operator=(const IniEdit&) = delete;
     void Write(const wchar_t* key, int value);
+    void Write(const std::wstring& section, const wchar_t* key, const std::wstring& value);
     void Keep() { changes_.clear(); }
 
 private:
     struct Change {
+        std::wstring section;
         std::wstring key;
         bool existed;
         std::wstring old;

@@ -4,6 +4,7 @@
 // camera properties. Each command has a file of its own; this one checks what
 // comes from outside, prepares the files and runs the command.
 #include <cstdio>
+#include <fstream>
 
 #include "Commands.h"
 #include "Errors.h"
@@ -62,6 +63,18 @@ void CheckIniPath(const std::wstring& path) {
     }
 }
 
+// The framework's reads of a file it cannot read would see no keys at all and
+// open the board with defaults; the file is read once before anything opens.
+void CheckIniReadable(const std::wstring& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(vork::FilePath(path), ec)) return;  // made by the first write
+    std::ifstream in(vork::FilePath(path), std::ios::binary);
+    char chunk[4096];
+    while (in && in.read(chunk, sizeof(chunk))) {
+    }
+    if (!in.is_open() || in.bad()) throw Failure{"--ini: " + Printable(path, 300) + " cannot be read"};
+}
+
 void CheckCameraFile(const std::wstring& path) {
     const std::string shown = Printable(path, 300);
     switch (vork::KindOf(path)) {
@@ -98,21 +111,14 @@ int RunCommand(Plugin& plugin, const Options& o) {
     if (o.command == "snap") return SnapCommand(g, o);
     if (o.command == "props") return PropsCommand(g);
     if (o.command == "set") return SetCommand(g, o);
-    return FormatCommand(g, o);
+    return FormatCommand(plugin, o);
 }
 
 int Run(const Options& o) {
-    // Written before the board opens, since the framework applies its channel's
-    // colour mode and size then; put back afterwards unless `format` set them.
-    IniEdit edit(o);
-    if (o.colorMode) edit.Write(L"ColorMode", *o.colorMode);
-    if (o.size) {
-        edit.Write(L"GrabWidth", o.size->first);
-        edit.Write(L"GrabHeight", o.size->second);
-    }
     CheckChannelSettings(o);
     if (o.command == "snap") CheckOutput(o);
     VORKSetIniFileName(o.ini.c_str());
+    HandToFramework(o);
     VORKSetErrorLogFile(L"");
     ListenToFramework(o.verbose);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -125,7 +131,6 @@ int Run(const Options& o) {
         result = RunCommand(plugin, o);
     }
     CoUninitialize();
-    if (o.command == "format" && result == kSuccess) edit.Keep();
     return result;
 }
 
@@ -157,6 +162,7 @@ int main(int argc, char** argv) {
         }
         o.ini = vork::AbsolutePath(o.ini);
         CheckIniPath(o.ini);
+        CheckIniReadable(o.ini);
         return Run(o);
     } catch (const UsageError& e) {
         return Usage(e.message);
