@@ -54,8 +54,9 @@ void FrameReader::UndoGrabberMirroring() {
                             static_cast<unsigned>(grabberBytesPerPixel_));
 }
 
-std::wstring Saver::Save(const RgbImage& picture) {
-    const std::wstring name = pattern_.Name(saved_);
+namespace {
+
+void MakeFolderOf(const std::wstring& name) {
     namespace fs = std::filesystem;
     const fs::path folder = vork::FilePath(name).parent_path();
     if (!folder.empty()) {
@@ -64,9 +65,36 @@ std::wstring Saver::Save(const RgbImage& picture) {
         if (!fs::is_directory(folder, ec))
             throw Failure{"cannot create the output folder " + Utf8(vork::WidePath(folder))};
     }
+}
+
+}  // namespace
+
+std::wstring Saver::Save(const RgbImage& picture) {
+    const std::wstring name = pattern_.Name(saved_);
+    MakeFolderOf(name);
     std::wstring error;
     if (!vork::WriteFileWhole(name, Encode(picture, pattern_.Kind(), o_.quality), o_.force, &error))
         throw Failure{Utf8(error)};
     ++saved_;
     return name;
+}
+
+std::wstring Saver::SaveUnderFreeName(const RgbImage& picture) {
+    if (o_.force || !pattern_.Numbered()) return Save(picture);
+    const std::vector<uint8_t> bytes = Encode(picture, pattern_.Kind(), o_.quality);
+    // Bounded, so a folder full of names ends in a message, not a long walk.
+    for (int tries = 0; tries < 10000; ++tries, ++next_) {
+        const std::wstring name = pattern_.Name(next_);
+        if (vork::KindOf(name) != vork::PathKind::Missing) continue;
+        MakeFolderOf(name);
+        std::wstring error;
+        // Written without replacing: a name taken meanwhile fails and the next is tried.
+        if (vork::WriteFileWhole(name, bytes, false, &error)) {
+            ++saved_;
+            ++next_;
+            return name;
+        }
+        if (vork::KindOf(name) == vork::PathKind::Missing) throw Failure{Utf8(error)};
+    }
+    throw Failure{"no free name for the picture: the next 10000 names of --out are taken"};
 }

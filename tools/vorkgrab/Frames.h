@@ -39,6 +39,9 @@ public:
     explicit Saver(const Options& o) : o_(o), pattern_(o.out) {}
     // The file's name; throws Failure when it cannot be written.
     std::wstring Save(const RgbImage& picture);
+    // As Save, under the first numbered name from the next one on that nobody
+    // holds, so pictures another run left in the folder are kept.
+    std::wstring SaveUnderFreeName(const RgbImage& picture);
     long long saved() const { return saved_; }
     ImageKind kind() const { return pattern_.Kind(); }
 
@@ -46,4 +49,5 @@ private:
     const Options& o_;
     OutputPattern pattern_;
     long long saved_ = 0;
+    long long next_ = 0;  // SaveUnderFreeName's next index
 };

@@ -5,8 +5,10 @@
 // (properties, format, camera, snap, stop). The HTTP threads never touch the
 // grabber.
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "Commands.h"
+#include "serve/ServeHttp.h"
 #include "Errors.h"
 #include "Frames.h"
 #include "Properties.h"
@@ -63,8 +66,13 @@ struct Shared {
     std::string state = "{}";
     std::deque<std::shared_ptr<Job>> jobs;
     std::string snapshot;  // the last snap, for the page to show
+    int streams = 0;       // open /stream responses
     bool stopping = false;
 };
+
+// Each open stream holds a worker; more are refused so the page and the API
+// always find one.
+constexpr int kMaxStreams = 4;
 
 std::pair<int, std::string> Answer(bool ok, const std::string& message) {
     return {ok ? 200 : 400, "{\"ok\":" + std::string(ok ? "true" : "false") + ",\"message\":" + JsonString(message) + "}"};
@@ -76,15 +84,19 @@ public:
     Server(Plugin& plugin, Options o) : plugin_(plugin), o_(std::move(o)) {}
 
     int Run() {
-        SetUpRoutes();
         const std::string host = o_.listen.first;
-        int port = o_.listen.second;
-        if (port == 0) port = http_.bind_to_any_port(host);
-        else if (!http_.bind_to_port(host, port)) port = -1;
-        if (port <= 0) throw Failure{"--listen: cannot listen on " + host + ":" + std::to_string(o_.listen.second)};
-        std::printf("serving on http://%s:%d/\n", host.c_str(), port);
+        const int port = http_.Bind(host, o_.listen.second);
+        if (port <= 0)
+            throw Failure{"--listen: cannot listen on " + host + ":" + std::to_string(o_.listen.second) +
+                          " (the port is in use, or the address is not this machine's)"};
+        gate_ = std::make_unique<serve::Gate>(host, port);
+        SetUpRoutes();
+        std::printf("serving on %s\n", gate_->Address().c_str());
         std::fflush(stdout);
-        std::thread listener([this] { http_.listen_after_bind(); });
+        std::thread listener([this] {
+            http_.listen_after_bind();
+            listenerDone_.set_value();
+        });
         try {
             Loop();
         } catch (...) {
@@ -92,12 +104,14 @@ public:
             throw;
         }
         Shutdown(listener);
-        return kSuccess;
+        return vork::Interrupted() ? kInterrupted : kSuccess;
     }
 
 private:
     CVORKDirectShowGrabber& g() { return plugin_.grabber(); }
 
+    // Answers being written may finish, so the page learns that its stop was
+    // taken; what is still being read, or not read by its client, is cut.
     void Shutdown(std::thread& listener) {
         {
             std::lock_guard<std::mutex> lock(shared_.mutex);
@@ -106,7 +120,10 @@ private:
             shared_.jobs.clear();
         }
         shared_.frameReady.notify_all();
+        http_.CutConnections(SHUT_RD);
         http_.stop();
+        if (listenerDone_.get_future().wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
+            http_.CutConnections(SHUT_RDWR);
         listener.join();
         if (g().IsGrabThreadRunning()) g().StopGrabThread(true);
     }
@@ -209,7 +226,7 @@ private:
 
     std::pair<int, std::string> Snap() {
         if (latest_.width == 0) return Answer(false, "no picture yet");
-        const std::wstring name = saver_.Save(latest_);
+        const std::wstring name = saver_.SaveUnderFreeName(latest_);
         // The page shows it as PNG: browsers show no BMP or PPM.
         const std::vector<uint8_t> bytes = Encode(latest_, ImageKind::Png);
         {
@@ -220,7 +237,9 @@ private:
     }
 
     // A new colour mode, size or rate is written into the channel's settings and
-    // the board opened again, as the framework applies them when it opens.
+    // the board opened again, as the framework applies them when it opens. What
+    // the camera refuses is put back, in the file and here, and the board opened
+    // as it was.
     std::pair<int, std::string> Format(std::map<std::string, std::string>& args) {
         Options asked = o_;
         long long value = 0;
@@ -240,20 +259,45 @@ private:
         double fps = 0;
         if (args.count("fps") && !args["fps"].empty() && !ParseDecimal(args["fps"], 1000, fps))
             return Answer(false, "fps: a number above 0 and up to 1000");
+        std::string refusal = Reconfigure(asked, fps);
+        if (refusal.empty()) return Answer(true, "applied");
+        return Answer(false, refusal);
+    }
+
+    // The page's format is the run's, as the command line's is: handed to the
+    // framework in memory, never written into the user's INI file.
+    std::string Reconfigure(const Options& asked, double fps) {
+        const Options previous = o_;
         Stop();
-        IniEdit edit(asked);
-        if (asked.colorMode) edit.Write(L"ColorMode", *asked.colorMode);
-        if (asked.size) {
-            edit.Write(L"GrabWidth", asked.size->first);
-            edit.Write(L"GrabHeight", asked.size->second);
-        }
-        edit.Keep();
-        plugin_.Reopen(o_);
-        if (fps > 0 && g().IsInitialized()) g().WriteFramerate(fps);
-        o_.colorMode = asked.colorMode;
-        o_.size = asked.size;
+        HandToFramework(asked);
+        plugin_.Reopen(asked);
+        o_ = asked;
         Start();
-        return Answer(message_.empty(), message_.empty() ? "applied" : message_);
+        std::string refusal = message_;
+        if (refusal.empty() && fps > 0) refusal = RateRefusal(fps);
+        if (refusal.empty()) {
+            if (fps > 0) o_.fps = fps;
+            return "";
+        }
+        Stop();
+        o_ = previous;
+        HandToFramework(o_);
+        plugin_.Reopen(o_);
+        if (o_.fps && g().IsInitialized()) g().WriteFramerate(*o_.fps);
+        Start();
+        return refusal;
+    }
+
+    // The rate checked as the command line checks it: written, then read back.
+    std::string RateRefusal(double asked) {
+        const int written = g().WriteFramerate(asked);
+        double now = 0;
+        const int read = g().ReadFramerate(now);
+        if (written == 0 && read == 0 && std::fabs(now - asked) <= asked * 1e-3) return "";
+        char text[160];
+        std::snprintf(text, sizeof(text), "fps %g was not applied (result %d): the camera runs at %.3f", asked, written,
+                      now);
+        return text;
     }
 
     std::pair<int, std::string> Camera(const std::string& index) {
@@ -261,13 +305,33 @@ private:
         std::unique_ptr<VORKCamInfo[]> infos(g().GetCamInfos(count));
         long long i = -1;
         if (!infos || !ParseWhole(index, 0, count - 1, i)) return Answer(false, "no such camera");
-        const VORKCamInfo& chosen = infos[static_cast<size_t>(i)];
+        const VORKCamInfo chosen = infos[static_cast<size_t>(i)];
+        for (int j = 0; j < count; ++j)
+            if (j != i && std::wcscmp(infos[j].szDevicePath, chosen.szDevicePath) == 0)
+                return Answer(false, "camera " + std::to_string(i) + " has the device path of camera " +
+                                         std::to_string(j) + ", so it cannot be chosen apart from it");
         Stop();
-        WritePrivateProfileStringW(o_.grabber.c_str(), L"FriendlyNamePart", chosen.szFriendlyName, o_.ini.c_str());
-        WritePrivateProfileStringW(o_.grabber.c_str(), L"DevicePath", chosen.szDevicePath, o_.ini.c_str());
+        std::string refusal;
+        {
+            IniEdit edit(o_);
+            edit.Write(o_.grabber, L"FriendlyNamePart", chosen.szFriendlyName);
+            edit.Write(o_.grabber, L"DevicePath", chosen.szDevicePath);
+            plugin_.Reopen(o_);
+            VORKCamInfo active{};
+            g().GetActCamInfo(active);
+            if (g().IsInitialized() && active.nDeviceNumber != chosen.nDeviceNumber)
+                refusal = "camera " + std::to_string(i) + " cannot be told apart from camera " +
+                          std::to_string(active.nDeviceNumber) + ": the same name and no device path";
+            if (refusal.empty()) Start();
+            if (refusal.empty() && message_.empty()) {
+                edit.Keep();
+                return Answer(true, Printable(std::wstring(chosen.szFriendlyName)));
+            }
+            if (refusal.empty()) refusal = message_;
+        }
         plugin_.Reopen(o_);
         Start();
-        return Answer(message_.empty(), message_.empty() ? Printable(std::wstring(chosen.szFriendlyName)) : message_);
+        return Answer(false, refusal);
     }
 
     void PublishState() {
@@ -343,7 +407,9 @@ private:
     std::pair<int, std::string> Queue(const std::string& kind, const httplib::Request& request) {
         auto job = std::make_shared<Job>();
         job->kind = kind;
-        for (const auto& [key, value] : request.params) job->args[key] = value;
+        std::string error;
+        if (!serve::ParseJsonObject(request.body.empty() ? "{}" : request.body, job->args, error))
+            return Answer(false, "the body: " + error);
         std::future<std::pair<int, std::string>> answer = job->done.get_future();
         {
             std::lock_guard<std::mutex> lock(shared_.mutex);
@@ -356,6 +422,15 @@ private:
     }
 
     void SetUpRoutes() {
+        http_.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+            const auto [status, why] = gate_->Check(request);
+            if (status == 0) return httplib::Server::HandlerResponse::Unhandled;
+            response.status = status;
+            response.set_content(Answer(false, why).second, "application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        });
+        http_.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"X-Frame-Options", "DENY"},
+                                   {"Cache-Control", "no-store"}});
         http_.Get("/", [](const httplib::Request&, httplib::Response& response) {
             response.set_content(kServePage, "text/html; charset=utf-8");
         });
@@ -380,10 +455,22 @@ private:
             response.set_content(shared_.snapshot, "image/png");
         });
         http_.Get("/stream", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_content_provider("multipart/x-mixed-replace; boundary=frame",
-                                          [this, sent = -1L](size_t, httplib::DataSink& sink) mutable {
-                                              return SendNextFrame(sink, sent);
-                                          });
+            {
+                std::lock_guard<std::mutex> lock(shared_.mutex);
+                if (shared_.streams >= kMaxStreams) {
+                    response.status = 503;
+                    response.set_content(Answer(false, "too many open streams").second, "application/json");
+                    return;
+                }
+                ++shared_.streams;
+            }
+            response.set_content_provider(
+                "multipart/x-mixed-replace; boundary=frame",
+                [this, sent = -1L](size_t, httplib::DataSink& sink) mutable { return SendNextFrame(sink, sent); },
+                [this](bool) {
+                    std::lock_guard<std::mutex> lock(shared_.mutex);
+                    --shared_.streams;
+                });
         });
         for (const char* kind : {"set", "snap", "format", "camera", "stop"}) {
             http_.Post(std::string("/api/") + kind, [this, kind](const httplib::Request& request, httplib::Response& response) {
@@ -414,7 +501,9 @@ private:
     Plugin& plugin_;
     Options o_;
     Shared shared_;
-    httplib::Server http_;
+    serve::GuardedServer http_;
+    std::unique_ptr<serve::Gate> gate_;
+    std::promise<void> listenerDone_;
     std::unique_ptr<FrameReader> reader_;
     Saver saver_{o_};
     RgbImage latest_;

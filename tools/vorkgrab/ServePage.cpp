@@ -1,6 +1,6 @@
 // The live camera page that serve sends: the picture as an MJPEG stream, the
 // camera's controls as sliders, the format, a Snap button and the camera list.
-// It asks /api/state for what to show and posts the user's changes.
+// It asks /api/state for what to show and posts the user's changes as JSON.
 #include "Commands.h"
 
 extern const char kServePage[] = R"PAGE(<!DOCTYPE html>
@@ -15,7 +15,9 @@ extern const char kServePage[] = R"PAGE(<!DOCTYPE html>
   #status { color: #9ad29a; }
   #status.lost { color: #ff7b72; font-weight: bold; }
   main { display: flex; gap: 16px; padding: 16px; align-items: flex-start; }
-  #live { background: #000; max-width: 100%; border: 1px solid #444; }
+  /* The picture shrinks to what the window leaves beside the panel. */
+  main > div:first-child { flex: 1 1 auto; min-width: 0; }
+  #live { background: #000; max-width: 100%; height: auto; border: 1px solid #444; box-sizing: border-box; }
   .panel { background: #2b2d31; padding: 12px; border-radius: 6px; min-width: 300px; }
   .panel h2 { font-size: 14px; margin: 8px 0; color: #b5bac1; text-transform: uppercase; }
   .control { display: grid; grid-template-columns: 100px 1fr 42px 56px; gap: 6px; align-items: center; margin: 4px 0; }
@@ -25,7 +27,9 @@ extern const char kServePage[] = R"PAGE(<!DOCTYPE html>
   select, input[type=number] { background: #1e1f22; color: #e6e6e6; border: 1px solid #555; padding: 3px; }
   #cameras li.connected { font-weight: bold; }
   #cameras li.connected::before { content: "\25CF  "; color: #9ad29a; }
-  #events { font-family: monospace; font-size: 12px; color: #ffb86b; white-space: pre-wrap; }
+  #events { font-family: monospace; font-size: 12px; white-space: pre-wrap; }
+  #events .error { color: #ffb86b; }
+  #events .info { color: #b5bac1; }
   #snapshot { max-width: 300px; display: none; margin-top: 8px; border: 1px solid #444; }
   #message { color: #ffb86b; }
 </style>
@@ -35,7 +39,7 @@ extern const char kServePage[] = R"PAGE(<!DOCTYPE html>
   <span id="message"></span></header>
 <main>
   <div>
-    <img id="live" src="/stream" alt="live picture">
+    <img id="live" alt="live picture">
     <div id="events"></div>
   </div>
   <div class="panel">
@@ -60,9 +64,15 @@ extern const char kServePage[] = R"PAGE(<!DOCTYPE html>
 </main>
 <script>
 const $ = (id) => document.getElementById(id);
+// Beyond loopback the server gives its address with a token; the page keeps it
+// for its own requests.
+const token = new URLSearchParams(location.search).get("token");
+const withToken = (url) => token ? url + (url.includes("?") ? "&" : "?") + "token=" + encodeURIComponent(token) : url;
+const tokenHeader = token ? {"X-Vorkgrab-Token": token} : {};
 let built = "";
 async function post(path, params) {
-  const r = await fetch(path + "?" + new URLSearchParams(params), {method: "POST"});
+  const r = await fetch(path, {method: "POST", headers: {"Content-Type": "application/json", ...tokenHeader},
+                               body: JSON.stringify(params)});
   const answer = await r.json();
   $("message").textContent = answer.ok ? "" : answer.message;
   return answer;
@@ -97,7 +107,7 @@ function send(name) {
 }
 async function refresh() {
   let s;
-  try { s = await (await fetch("/api/state")).json(); } catch (e) { $("status").textContent = "server gone"; return; }
+  try { s = await (await fetch("/api/state", {headers: tokenHeader})).json(); } catch (e) { $("status").textContent = "server gone"; return; }
   $("frames").textContent = s.frames;
   $("status").textContent = s.lost ? "camera lost" : (s.format ? "live" : "no picture");
   $("status").className = s.lost ? "lost" : "";
@@ -131,17 +141,24 @@ async function refresh() {
     }
     $("cameras").appendChild(li);
   }
-  $("events").textContent = s.events.join("\n");
+  $("events").innerHTML = "";
+  for (const e of s.events) {
+    const line = document.createElement("div");
+    line.className = e.info ? "info" : "error";
+    line.textContent = e.text;
+    $("events").appendChild(line);
+  }
 }
 $("apply").onclick = () => post("/api/format", {mode: $("mode").value, size: $("size").value, fps: $("fps").value});
 $("snap").onclick = async () => {
   const answer = await post("/api/snap", {});
   if (!answer.ok) return;
   $("saved").textContent = "saved " + answer.message;
-  $("snapshot").src = "/api/snapshot?t=" + Date.now();
+  $("snapshot").src = withToken("/api/snapshot?t=" + Date.now());
   $("snapshot").style.display = "block";
 };
 $("stop").onclick = () => post("/api/stop", {});
+$("live").src = withToken("/stream");
 setInterval(refresh, 500);
 refresh();
 </script>

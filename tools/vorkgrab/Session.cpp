@@ -209,8 +209,21 @@ void HandToFramework(const Options& o) {
 
 void IniEdit::Write(const wchar_t* key, int value) { Write(ChannelSection(o_), key, std::to_wstring(value)); }
 
+namespace {
+
+bool HasSection(const Options& o, const std::wstring& section) {
+    std::vector<wchar_t> names(65536);
+    const DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", names.data(), static_cast<DWORD>(names.size()),
+                                             o.ini.c_str());
+    for (const wchar_t* name = names.data(); name < names.data() + n && *name; name += std::wcslen(name) + 1)
+        if (section == name) return true;
+    return false;
+}
+
+}  // namespace
+
 void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::wstring& value) {
-    Change change{section, key, false, L""};
+    Change change{section, key, false, L"", HasSection(o_, section)};
     change.existed = ReadIniValue(o_, section, key, change.old);
     if (!WritePrivateProfileStringW(section.c_str(), key, value.c_str(), o_.ini.c_str()))
         throw Failure{"cannot write " + Utf8(o_.ini)};
@@ -218,9 +231,12 @@ void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::
 }
 
 IniEdit::~IniEdit() {
-    for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
+    for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
         WritePrivateProfileStringW(it->section.c_str(), it->key.c_str(), it->existed ? it->old.c_str() : nullptr,
                                    o_.ini.c_str());
+        // A section the edit brought in goes with its last key.
+        if (!it->sectionExisted) WritePrivateProfileStringW(it->section.c_str(), nullptr, nullptr, o_.ini.c_str());
+    }
 }
 
 // ---- Formats ----------------------------------------------------------------------------

@@ -77,6 +77,7 @@ private:
         std::wstring key;
         bool existed;
         std::wstring old;
+        bool sectionExisted;
     };
     const Options& o_;
     std::vector<Change> changes_;

@@ -1,0 +1,73 @@
+// The live page's HTTP side, hardened for a browser that also visits other sites
+// and for clients that never finish: who may ask (the page's own address, or a
+// token beyond loopback), how state changes travel (a JSON body), and how long a
+// connection may hold a worker.
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace serve {
+
+// One request per connection, read within a whole-request deadline rather than
+// a per-read one, so a client that sends a byte every few seconds cannot keep a
+// worker; every open connection can be cut at once when the program stops.
+class GuardedServer : public httplib::Server {
+public:
+    static constexpr int kWorkers = 24;
+    static constexpr std::chrono::milliseconds kRequestReadLimit{2000};
+    static constexpr std::chrono::milliseconds kWriteLimit{5000};
+    static constexpr size_t kMaxBody = 4096;
+
+    GuardedServer();
+    // Binds without SO_REUSEPORT, so a port another server holds is refused.
+    // Returns the port, or -1.
+    int Bind(const std::string& host, int port);
+    // Shuts every open connection (SHUT_RD: only what is still being read) and
+    // refuses new ones.
+    void CutConnections(int how);
+
+private:
+    bool process_and_close_socket(socket_t sock) override;
+    bool Track(socket_t sock);
+    void Untrack(socket_t sock);
+
+    std::mutex mutex_;
+    std::set<socket_t> open_;
+    bool cutting_ = false;
+};
+
+// Who the page answers. On loopback: requests whose Host names a loopback address
+// with the server's port (this stops DNS rebinding). Beyond loopback: requests
+// carrying the token, in the X-Vorkgrab-Token header or the token query parameter.
+class Gate {
+public:
+    Gate(const std::string& listenHost, int port);
+    bool NeedsToken() const { return !token_.empty(); }
+    const std::string& token() const { return token_; }
+    // The page's address as printed at start.
+    std::string Address() const;
+    // Empty when the request may go on; otherwise why it may not, with the
+    // status to answer.
+    std::pair<int, std::string> Check(const httplib::Request& request) const;
+
+private:
+    bool HostAllowed(const std::string& host) const;
+
+    std::string listenHost_;
+    int port_;
+    std::string token_;
+};
+
+bool IsLoopback(const std::string& host);
+
+// A flat JSON object of strings, numbers and booleans, as the page posts it:
+// false with `error` set for anything else.
+bool ParseJsonObject(const std::string& text, std::map<std::string, std::string>& out, std::string& error);
+
+}  // namespace serve
