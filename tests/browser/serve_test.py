@@ -54,7 +54,10 @@ def read_ppm(path):
 def main():
     vorkgrab, screenshot = sys.argv[1], sys.argv[2]
     work = tempfile.mkdtemp(prefix="vorkserve-")
-    server = subprocess.Popen([vorkgrab, "serve", "--listen", "127.0.0.1:0", "--out",
+    cameras = os.path.join(work, "cameras.ini")
+    with open(cameras, "w") as f:
+        f.write("[hd]\nFriendlyName=HD Camera\nDevicePath=hd\nFormats=1280x720 RGB24 30, 640x480 RGB24 30\n")
+    server = subprocess.Popen([vorkgrab, "serve", "--listen", "127.0.0.1:0", "--cameras", cameras, "--out",
                                os.path.join(work, "snap_%02d.ppm")],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     line = server.stdout.readline()
@@ -63,7 +66,7 @@ def main():
 
     options = Options()
     for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--no-proxy-server",
-                     "--window-size=1400,1000"):
+                     "--window-size=1280,900"):
         options.add_argument(argument)
     options.binary_location = "/usr/bin/chromium"
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
@@ -75,7 +78,12 @@ def main():
         later = wait_for(lambda: frames() > (first or 0) + 5 and frames())
         check("the frame counter moves", later, f"{first} then {frames()}")
         live = wait_for(lambda: driver.execute_script("return document.getElementById('live').naturalWidth"))
-        check("the live picture has loaded", live == 640, live)
+        check("the live picture has loaded", live == 1280, live)
+        overflow = driver.execute_script("return document.documentElement.scrollWidth - window.innerWidth")
+        check("the page fits a 1280-pixel window", overflow <= 0, overflow)
+        info = wait_for(lambda: driver.find_elements(By.CSS_SELECTOR, "#events .info"))
+        check("a first run's fallback reads as information",
+              info and info[0].text == "no camera configured; using HD Camera", info and info[0].text)
 
         before = state(base)
         wait_for(lambda: driver.find_elements(By.ID, "p-brightness"))
@@ -99,15 +107,16 @@ def main():
             width, height, pixels = read_ppm(path)
             marker = pixels[((height // 32) * width + width // 32) * 3:][:3]
             corner = pixels[((height - 1 - height // 32) * width + width - 1 - width // 32) * 3:][:3]
-            check("the snap is the pattern, marker top left", width == 640 and min(marker) > 230 and min(corner) < 230,
+            check("the snap is the pattern, marker top left", width == 1280 and min(marker) > 230 and min(corner) < 230,
                   (width, height, list(marker), list(corner)))
         shown = wait_for(lambda: driver.execute_script("return document.getElementById('snapshot').naturalWidth"))
-        check("the page shows the snap", shown == 640, shown)
+        check("the page shows the snap", shown == 1280, shown)
         cameras = driver.find_element(By.ID, "cameras").text
         check("the camera list marks the connected camera",
-              "VORK Virtual Camera" in cameras and driver.find_elements(By.CSS_SELECTOR, "#cameras li.connected"),
+              "HD Camera" in cameras and driver.find_elements(By.CSS_SELECTOR, "#cameras li.connected"),
               cameras)
         time.sleep(0.5)  # one more refresh of the page for the screenshot
+        driver.execute_script("window.scrollTo(0, 0)")
         driver.save_screenshot(screenshot)
         check("a screenshot was taken", os.path.getsize(screenshot) > 10000)
 

@@ -396,8 +396,13 @@ private:
                     ",\"connected\":" + (connected ? "true" : "false") + "}";
         }
         json += "],\"events\":[";
-        const std::vector<std::string> events = RecentEvents();
-        for (size_t i = 0; i < events.size(); ++i) json += (i ? "," : "") + JsonString(events[i]);
+        const std::vector<RecentEvent> events = RecentEvents();
+        for (size_t i = 0; i < events.size(); ++i) {
+            const bool info = events[i].firstRun;
+            const std::string text =
+                info ? "no camera configured; using " + Printable(std::wstring(active.szFriendlyName), 255) : events[i].text;
+            json += std::string(i ? "," : "") + "{\"text\":" + JsonString(text) + ",\"info\":" + (info ? "true" : "false") + "}";
+        }
         json += "]}";
         std::lock_guard<std::mutex> lock(shared_.mutex);
         shared_.state = json;

@@ -18,10 +18,11 @@ extern const char kServePage[] = R"PAGE(<!DOCTYPE html>
   /* The picture shrinks to what the window leaves beside the panel. */
   main > div:first-child { flex: 1 1 auto; min-width: 0; }
   #live { background: #000; max-width: 100%; height: auto; border: 1px solid #444; box-sizing: border-box; }
-  .panel { background: #2b2d31; padding: 12px; border-radius: 6px; min-width: 300px; }
+  .panel { background: #2b2d31; padding: 12px; border-radius: 6px; min-width: 300px; flex: 0 0 auto; }
   .panel h2 { font-size: 14px; margin: 8px 0; color: #b5bac1; text-transform: uppercase; }
-  .control { display: grid; grid-template-columns: 100px 1fr 42px 56px; gap: 6px; align-items: center; margin: 4px 0; }
+  .control { display: grid; grid-template-columns: 100px minmax(80px, 1fr) 42px max-content; gap: 6px; align-items: center; margin: 4px 0; }
   .control output { text-align: right; }
+  .control label { white-space: nowrap; }
   button { background: #5865f2; color: white; border: 0; padding: 6px 12px; border-radius: 4px; cursor: pointer; }
   button.plain { background: #4e5058; }
   select, input[type=number] { background: #1e1f22; color: #e6e6e6; border: 1px solid #555; padding: 3px; }

@@ -24,13 +24,29 @@ void OnLogLine(void*, const wchar_t* text, int code, int level) {
 }
 
 std::mutex g_eventsMutex;
-std::vector<std::string> g_events;
+std::vector<RecentEvent> g_events;
+
+// The text's lines, each shown printable, one per line.
+std::string Lines(const std::wstring& text) {
+    std::string lines;
+    size_t begin = 0;
+    while (begin <= text.size() && lines.size() < 600) {
+        size_t end = text.find_first_of(L"\r\n", begin);
+        if (end == std::wstring::npos) end = text.size();
+        if (end > begin) lines += (lines.empty() ? "" : "\n") + Printable(text.substr(begin, end - begin), 300);
+        begin = end + 1;
+    }
+    return lines;
+}
 
 void OnErrorEvent(void*, CVORKGrabberBase*, const wchar_t* text, int code) {
     ++g_reports.errorEvents;
     {
         std::lock_guard<std::mutex> lock(g_eventsMutex);
-        g_events.push_back("event " + std::to_string(code) + ": " + Printable(std::wstring(text), 300));
+        // The plug-in names the camera it could not find; an empty name is a
+        // first run, with no camera configured yet.
+        const bool firstRun = code == 10 && std::wstring(text).find(L"FriendlyName !") != std::wstring::npos;
+        g_events.push_back({code, "event " + std::to_string(code) + ": " + Lines(text), firstRun});
         if (g_events.size() > 8) g_events.erase(g_events.begin());
     }
     if (code == 31) ++g_reports.deviceLost;
@@ -47,7 +63,7 @@ Function Export(HMODULE module, const char* name) {
 
 }  // namespace
 
-std::vector<std::string> RecentEvents() {
+std::vector<RecentEvent> RecentEvents() {
     std::lock_guard<std::mutex> lock(g_eventsMutex);
     return g_events;
 }

@@ -18,8 +18,13 @@ struct Reports {
 };
 extern Reports g_reports;
 void ListenToFramework(bool verbose);
-// The latest error events' texts, newest last (at most eight).
-std::vector<std::string> RecentEvents();
+struct RecentEvent {
+    int code;
+    std::string text;  // "event N: " and the text's lines, each printable
+    bool firstRun;     // the fallback to the first camera when none is configured
+};
+// The latest error events, newest last (at most eight).
+std::vector<RecentEvent> RecentEvents();
 
 // Media events are handled while the thread that opened the board pumps.
 void PumpMessages();
