@@ -17,7 +17,12 @@ struct SubtypeNaming {
 const SubtypeNaming kSubtypes[] = {
     {L"RGB8", &MEDIASUBTYPE_RGB8},   {L"RGB555", &MEDIASUBTYPE_RGB555}, {L"RGB565", &MEDIASUBTYPE_RGB565},
     {L"RGB24", &MEDIASUBTYPE_RGB24}, {L"RGB32", &MEDIASUBTYPE_RGB32},   {L"YUY2", &MEDIASUBTYPE_YUY2},
-    {L"MJPG", &MEDIASUBTYPE_MJPG}};
+    {L"MJPG", &MEDIASUBTYPE_MJPG},   {L"NV12", &MEDIASUBTYPE_NV12},     {L"H264", &MEDIASUBTYPE_H264}};
+
+constexpr double kUnreportedRunsAt = 30.0;
+constexpr double kMaxStartDelayMs = 60000;
+constexpr double kMaxDarkFrames = 1000;
+constexpr double kMaxUnplugMs = 3600000;
 
 std::wstring Trim(const std::wstring& s) {
     const size_t b = s.find_first_not_of(L" \t\r");
@@ -47,6 +52,51 @@ bool ParsePlainNumber(const std::wstring& text, double max, double& value) {
     if (digits == 0 || points > 1 || text.size() > 24) return false;
     value = std::wcstod(text.c_str(), nullptr);
     return value > 0 && value <= max;
+}
+
+// A whole number from 0 to max.
+template <typename T>
+bool ParseCount(const std::wstring& text, double max, T& out) {
+    if (text == L"0") {
+        out = 0;
+        return true;
+    }
+    double value = 0;
+    if (text.find(L'.') != std::wstring::npos || !ParsePlainNumber(text, max, value)) return false;
+    out = static_cast<T>(value);
+    return true;
+}
+
+bool ParseUnplug(const std::wstring& text, DescribedCamera& d) {
+    const size_t slash = text.find(L'/');
+    DWORD after = 0, back = 0;
+    if (!ParseCount(text.substr(0, slash), kMaxUnplugMs, after)) return false;
+    if (slash != std::wstring::npos && !ParseCount(text.substr(slash + 1), kMaxUnplugMs, back)) return false;
+    d.unplugAfterMs = after;
+    d.unplugBackMs.reset();
+    if (slash != std::wstring::npos) d.unplugBackMs = back;
+    return true;
+}
+
+// "30", "30/15/5" or "0" (a camera that does not say, running at 30).
+bool ParseRates(const std::wstring& text, VideoFormat& f) {
+    if (text == L"0") {
+        f.fps = kUnreportedRunsAt;
+        f.rateUnreported = true;
+        return true;
+    }
+    std::wstringstream list(text);
+    std::wstring item;
+    std::vector<double> rates;
+    while (std::getline(list, item, L'/')) {
+        double rate = 0;
+        if (!ParsePlainNumber(item, kMaxFps, rate)) return false;
+        rates.push_back(rate);
+    }
+    if (rates.empty() || text.back() == L'/') return false;
+    f.fps = rates.front();
+    if (rates.size() > 1) f.rates = rates;
+    return true;
 }
 
 bool ParseFlag(const std::wstring& v, bool& out) {
@@ -85,6 +135,11 @@ bool ApplyKey(const std::wstring& key, const std::wstring& value, DescribedCamer
     if (key == L"ProcAmp") return ParseFlag(value, d.hasProcAmp);
     if (key == L"CameraControl") return ParseFlag(value, d.hasCameraControl);
     if (key == L"StreamConfig") return ParseFlag(value, d.hasStreamConfig);
+    if (key == L"VideoInfo2") return ParseFlag(value, d.videoInfo2);
+    if (key == L"Busy") return ParseFlag(value, d.busy);
+    if (key == L"StartDelay") return ParseCount(value, kMaxStartDelayMs, d.startDelayMs);
+    if (key == L"DarkFrames") return ParseCount(value, kMaxDarkFrames, d.darkFrames);
+    if (key == L"Unplug") return ParseUnplug(value, d);
     if (key == L"Formats") {
         d.formats.clear();
         return ParseFormats(value, d.formats);
@@ -96,6 +151,18 @@ bool ApplyKey(const std::wstring& key, const std::wstring& value, DescribedCamer
     }
     known = false;
     return false;
+}
+
+std::wstring RatesText(const VideoFormat& f) {
+    if (f.rateUnreported) return L"0";
+    const std::vector<double> single{f.fps};
+    std::wstring text;
+    for (double rate : f.rates.empty() ? single : f.rates) {
+        wchar_t item[32];
+        std::swprintf(item, 32, L"%ls%.6g", text.empty() ? L"" : L"/", rate);
+        text += item;
+    }
+    return text;
 }
 
 }  // namespace
@@ -175,7 +242,7 @@ bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
             return false;
         f.width = static_cast<LONG>(width);
         f.height = static_cast<LONG>(height);
-        if (!ParsePlainNumber(fps, kMaxFps, f.fps) || !ParseSubtype(subtype, f.subtype)) return false;
+        if (!ParseRates(fps, f) || !ParseSubtype(subtype, f.subtype)) return false;
         formats.push_back(f);
     }
     return !formats.empty();
@@ -186,9 +253,10 @@ std::wstring FormatsText(const std::vector<VideoFormat>& formats) {
     for (const VideoFormat& f : formats) {
         const wchar_t* name = SubtypeName(f.subtype);
         wchar_t item[96];
-        std::swprintf(item, 96, L"%ls%ldx%ld %ls %.6g", text.empty() ? L"" : L", ", static_cast<long>(f.width),
-                      static_cast<long>(f.height), name ? name : L"?", f.fps);
+        std::swprintf(item, 96, L"%ls%ldx%ld %ls ", text.empty() ? L"" : L", ", static_cast<long>(f.width),
+                      static_cast<long>(f.height), name ? name : L"?");
         text += item;
+        text += RatesText(f);
     }
     return text;
 }

@@ -7,6 +7,7 @@
 #endif
 #include <windows.h>
 #include <dshow.h>
+#include <dvdmedia.h>
 #include <olectl.h>
 #include <qedit.h>
 

@@ -11,13 +11,31 @@
 
 #include <dshow.h>
 
+#ifdef _WIN32
+#include <dvdmedia.h>
+// mingw-w64's uuids.h has no H.264 subtype.
+#ifndef VORK_MEDIASUBTYPE_H264
+#define VORK_MEDIASUBTYPE_H264
+static const GUID kVorkMediaSubtypeH264 = {0x34363248, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+#define MEDIASUBTYPE_H264 kVorkMediaSubtypeH264
+#endif
+#endif
+
 namespace vork {
 
 struct VideoFormat {
+    VideoFormat() = default;
+    VideoFormat(LONG w, LONG h, const GUID& s, double rate) : width(w), height(h), subtype(s), fps(rate) {}
+
     LONG width = 640;
     LONG height = 480;
     GUID subtype = MEDIASUBTYPE_RGB24;
     double fps = 30.0;
+    // "30/15/5": the only rates the camera keeps at this size, `fps` first.
+    // Empty for a single rate: the camera takes any rate asked of it.
+    std::vector<double> rates;
+    // A rate of 0: the caps say AvgTimePerFrame 0; the camera runs at 30.
+    bool rateUnreported = false;
 };
 
 struct CameraProperty {
@@ -42,6 +60,14 @@ struct DescribedCamera {
     bool hasStreamConfig = true;  // "StreamConfig=0": the pin cannot be told a format
     bool propertyBagWorks = true;  // "PropertyBag=0": reading the camera's name fails
     bool bindWorks = true;         // "Bind=0": creating the camera's filter fails
+    DWORD startDelayMs = 0;        // "StartDelay=MS": the first frame comes MS after Run
+    LONG darkFrames = 0;           // "DarkFrames=N": the first N frames after Run rise from black
+    // "Unplug=AFTER_MS[/BACK_MS]": removed AFTER_MS after its first Run, and back
+    // BACK_MS later; without BACK_MS it stays away.
+    std::optional<DWORD> unplugAfterMs;
+    std::optional<DWORD> unplugBackMs;
+    bool videoInfo2 = false;  // "VideoInfo2=1": every format twice, VIDEOINFOHEADER2 first
+    bool busy = false;        // "Busy=1": another program holds it; Run fails
 };
 
 // The camera of a machine with no description: its name and device path.
@@ -78,12 +104,13 @@ struct PictureSettings {
     void Apply(std::vector<BYTE>& rgb) const;
 };
 
-// "640x480 RGB24 30, 1280x720 RGB32 15": sizes 1 to 16384, rates above 0 up to
-// 1000, written as plain decimals.
+// "640x480 RGB24 30, 1280x720 RGB32 15, 640x480 YUY2 30/15/5": sizes 1 to
+// 16384, rates up to 1000 written as plain decimals, several separated by '/';
+// a rate 0 alone stands for a camera that does not report its rate.
 bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats);
 // The same list written back, so that ParseFormats reads it unchanged.
 std::wstring FormatsText(const std::vector<VideoFormat>& formats);
-// "RGB24", "YUY2", ...; nullptr for a subtype the files do not name.
+// "RGB24", "YUY2", "NV12", "H264", ...; nullptr for a subtype the files do not name.
 const wchar_t* SubtypeName(const GUID& subtype);
 
 // A value from a file as a message shows it: control characters escaped, and
