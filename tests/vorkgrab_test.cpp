@@ -111,22 +111,35 @@ TEST_F(VorkgrabTest, AContinuousRunCountsItsFrames) {
 
 TEST_F(VorkgrabTest, TheWebcamDescriptionGivesPicturesThroughTheGraphsFilters) {
     const std::string webcam = std::string(VORK_CAMERAS_DIR) + "/webcam.ini";
+    WriteTextFile(dir.path() / "mjpg.ini", "[m]\nFriendlyName=M\nDevicePath=m\nFormats=1280x720 MJPG 30, 640x480 MJPG 30\n");
     struct Case {
-        const char* size;
+        std::string cameras;
+        const char* size;  // "" and "": no option, as a new user runs it
         const char* mode;
         const char* camera;  // what the format command says the camera sends
-    } cases[] = {{"640x480", "2", "640x480 YUY2"}, {"320x240", "5", "320x240 YUY2"}, {"1280x720", "3", "1280x720 MJPG"},
-                 {"640x480", "4", "640x480 YUY2"}};
+        const char* picture;
+        bool continuous;
+    } cases[] = {{webcam, "640x480", "2", "640x480 YUY2", "640x480", false},
+                 {webcam, "320x240", "5", "320x240 YUY2", "320x240", false},
+                 {webcam, "1280x720", "3", "1280x720 MJPG", "1280x720", false},
+                 {webcam, "640x480", "4", "640x480 YUY2", "640x480", false},
+                 {webcam, "", "", "640x480 YUY2", "640x480", false},
+                 {"mjpg.ini", "", "", "1280x720 MJPG", "1280x720", true}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.size) + " mode " + c.mode);
-        Result r = RunTool(dir.path(), {"format", "--cameras", webcam, "--size", c.size, "--color-mode", c.mode});
+        SCOPED_TRACE(c.cameras + " " + c.size + " mode " + c.mode);
+        std::vector<std::string> options{"--cameras", c.cameras};
+        if (*c.size) options.insert(options.end(), {"--size", c.size, "--color-mode", c.mode});
+        std::vector<std::string> format{"format"}, snap{"snap", "--out", "w.ppm", "--force"};
+        format.insert(format.end(), options.begin(), options.end());
+        snap.insert(snap.end(), options.begin(), options.end());
+        if (c.continuous) snap.push_back("--continuous");
+        Result r = RunTool(dir.path(), format);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find(std::string("camera      ") + c.camera), std::string::npos) << r.out;
-        r = RunTool(dir.path(), {"snap", "--cameras", webcam, "--size", c.size, "--color-mode", c.mode, "--out",
-                                 "w.ppm", "--force"});
+        r = RunTool(dir.path(), snap);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const Image image = Decode(dir.path() / "w.ppm");
-        EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), c.size);
+        EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), c.picture);
         EXPECT_TRUE(image.White(image.width / 32, image.height / 32)) << "marker top left";
         EXPECT_FALSE(image.White(image.width - 1 - image.width / 32, image.height - 1 - image.height / 32));
     }

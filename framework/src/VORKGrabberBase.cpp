@@ -275,16 +275,17 @@ bool CVORKGrabberBase::InitGrabber(bool initBoard) {
         m_pBase->channels[ch] = params;
         // The framework's own format settings of the channel, applied after the
         // grabber has set the channel up and before the buffers are sized. A
-        // setting neither the run nor the file gives is not asked of the camera:
-        // what it delivers stays, and a camera that cannot be told a format opens
-        // quietly.
+        // colour mode is always asked for (RGB24 unless the run or the file names
+        // another), since the framework reads pixels, not a camera's YUY2 or MJPG.
+        // A grab rectangle is asked for only when given: otherwise the camera
+        // keeps its size, and one that cannot be told a size opens quietly.
         int mode = VORKColorModeRGB24;
         int width = 640;
         int height = 480;
         bool given = false;
         if (!ReadSetting(params.m_szName, L"ColorMode", ini, VORKColorModeRGB8, VORKColorModeUnknown, mode, given))
             ReportSetting(L"colour mode", kInvalidSetting);
-        else if (given)
+        else
             ReportSetting(L"colour mode", SetColorMode(static_cast<VORKColorMode>(mode)));
         bool widthGiven = false, heightGiven = false;
         if (!ReadSetting(params.m_szName, L"GrabWidth", ini, 1, kMaxSide, width, widthGiven) ||
