@@ -222,7 +222,6 @@ TEST_F(RunControlTest, OtherDevicesAndArrivalsAreIgnored) {
     auto a = Connected(L"A", &cam);
     auto b = Connected(L"B");
     vorksim::AnnounceCameraArrival(cam);  // parameter 2 = 1
-    b->m_pCapSource.p->AddRef();          // the event holds a counted reference
     Raise(a->m_pGraph, EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(b->m_pCapSource.p), 0);
     ASSERT_TRUE(vorktest::PumpUntil([&] {
         OAEVENT h = 0;

@@ -42,6 +42,7 @@ DEFINE_GUID(IID_IVideoWindow, 0x56a868b4, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20
 DEFINE_GUID(IID_IMediaSample, 0x56a8689a, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
 DEFINE_GUID(IID_IAMStreamConfig, 0xc6e13340, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
 DEFINE_GUID(IID_IAMVideoProcAmp, 0xc6e13360, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
+DEFINE_GUID(IID_IAMVideoControl, 0x6a2e0670, 0x28e4, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
 DEFINE_GUID(IID_IAMCameraControl, 0xc6e13370, 0x30ac, 0x11d0, 0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56);
 
 // ---- Result codes (vfwmsgs.h) ---------------------------------------------
@@ -304,6 +305,17 @@ struct IAMCameraControl : IUnknown {
                                                LONG* defaultValue, LONG* capsFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE Set(LONG property, LONG value, LONG flags) = 0;
     virtual HRESULT STDMETHODCALLTYPE Get(LONG property, LONG* value, LONG* flags) = 0;
+};
+
+struct IAMVideoControl : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetCaps(IPin* pin, LONG* caps) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetMode(IPin* pin, LONG mode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMode(IPin* pin, LONG* mode) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetCurrentActualFrameRate(IPin* pin, LONGLONG* actualFrameRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetMaxAvailableFrameRate(IPin* pin, LONG index, SIZE dimensions,
+                                                               LONGLONG* maxAvailableFrameRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFrameRateList(IPin* pin, LONG index, SIZE dimensions, LONG* listSize,
+                                                       LONGLONG** frameRates) = 0;
 };
 
 // ---- Graph control (control.h) ------------------------------------------------

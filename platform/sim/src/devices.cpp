@@ -2,6 +2,9 @@
 // property bags, the camera description file, injected call faults and the
 // recorded property frames.
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
 #include <cstdio>
 #include <atomic>
 #include <cwchar>
@@ -23,7 +26,10 @@ struct Registry {
     std::map<std::string, std::function<void()>> callHooks;
     std::map<std::string, std::vector<long long>> callArguments;
     std::vector<PropertyFrameCall> frames;
-
+    // Unplug timers: each waits on `timers` until its time or until cancelled.
+    std::condition_variable timers;
+    std::vector<std::thread> timerThreads;
+    unsigned timerEpoch = 0;  // bumped to cancel the pending ones
     static Registry& Instance() {
         static auto* registry = new Registry;
         return *registry;
@@ -141,7 +147,8 @@ CameraId AddCamera(const CameraDescription& description) {
     auto camera = std::make_shared<Camera>();
     camera->description = description;
     if (camera->description.formats.empty()) camera->description.formats = DefaultFormats();
-    camera->currentFormat = MediaTypeFor(camera->description.formats.front());
+    const VideoFormat& first = camera->description.formats.front();
+    camera->currentFormat = camera->description.videoInfo2 ? MediaType2For(first) : MediaTypeFor(first);
     std::lock_guard<std::mutex> lock(r.mutex);
     camera->id = r.nextId++;
     r.cameras.push_back(camera);
@@ -157,56 +164,113 @@ std::vector<std::shared_ptr<Camera>> EnumerableCameras() {
     auto& r = Registry::Instance();
     std::lock_guard<std::mutex> lock(r.mutex);
     std::vector<std::shared_ptr<Camera>> out;
-    for (auto& c : r.cameras)
+    for (auto& c : r.cameras) {
+        std::lock_guard<std::mutex> cameraLock(c->mutex);
         if (!c->removed) out.push_back(c);
+    }
     return out;
 }
 
 namespace {
-std::shared_ptr<Camera> TakeCamera(CameraId id) {
-    auto& r = Registry::Instance();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto camera = r.Find(id);
-    if (camera) r.cameras.erase(std::find(r.cameras.begin(), r.cameras.end(), camera));
-    return camera;
-}
-
 std::shared_ptr<Camera> FindCamera(CameraId id) {
     auto& r = Registry::Instance();
     std::lock_guard<std::mutex> lock(r.mutex);
     return r.Find(id);
 }
 
-SourceFilter* ActiveFilter(const std::shared_ptr<Camera>& camera) {
-    std::lock_guard<std::mutex> lock(camera->mutex);
-    return camera->activeFilter;
+// Waits until `delay` has passed, false when the timers were cancelled first.
+bool TimerWait(DWORD delay, unsigned epoch) {
+    auto& r = Registry::Instance();
+    std::unique_lock<std::mutex> lock(r.mutex);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
+    return !r.timers.wait_until(lock, until, [&] { return r.timerEpoch != epoch; });
 }
+
+void CancelTimers() {
+    auto& r = Registry::Instance();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        ++r.timerEpoch;
+        threads.swap(r.timerThreads);
+    }
+    r.timers.notify_all();
+    for (auto& t : threads) t.join();
+}
+
+// Under the camera's mutex, so that no filter goes away while it is told.
+void UnplugLocked(Camera& camera) {
+    if (camera.removed) return;
+    camera.removed = true;
+    ++camera.instance;
+    for (SourceFilter* source : camera.filtersInGraphs) SourceDeviceLost(source);
+}
+
 }  // namespace
 
+void ScheduleUnplug(Camera& camera) {
+    if (camera.unplugScheduled || !camera.description.unplugAfterMs) return;
+    camera.unplugScheduled = true;
+    const CameraId id = camera.id;
+    const DWORD after = *camera.description.unplugAfterMs;
+    const std::optional<DWORD> back = camera.description.unplugBackMs;
+    auto& r = Registry::Instance();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    const unsigned epoch = r.timerEpoch;
+    r.timerThreads.emplace_back([id, after, back, epoch] {
+        if (!TimerWait(after, epoch)) return;
+        RemoveCamera(id);
+        if (back && TimerWait(*back, epoch)) ReturnCamera(id);
+    });
+}
+
 void RemoveCamera(CameraId id) {
-    auto camera = TakeCamera(id);
+    auto camera = FindCamera(id);
     if (!camera) return;
-    {
-        std::lock_guard<std::mutex> lock(camera->mutex);
-        camera->removed = true;
-    }
-    if (SourceFilter* source = ActiveFilter(camera)) SourceDeviceLost(source);
+    std::lock_guard<std::mutex> lock(camera->mutex);
+    UnplugLocked(*camera);
+}
+
+void ReturnCamera(CameraId id) {
+    auto camera = FindCamera(id);
+    if (!camera) return;
+    std::lock_guard<std::mutex> lock(camera->mutex);
+    if (!camera->removed) return;
+    camera->removed = false;
+    for (SourceFilter* source : camera->filtersInGraphs)
+        if (SourceIsDead(source)) SourceDeviceArrived(source);
 }
 
 void RemoveAllCameras() {
-    for (CameraId id : Cameras()) RemoveCamera(id);
+    CancelTimers();
+    std::vector<std::shared_ptr<Camera>> cameras;
+    {
+        auto& r = Registry::Instance();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        cameras.swap(r.cameras);
+    }
+    for (auto& camera : cameras) {
+        std::lock_guard<std::mutex> lock(camera->mutex);
+        UnplugLocked(*camera);
+    }
 }
 
 void AnnounceCameraArrival(CameraId id) {
     auto camera = FindCamera(id);
     if (!camera) return;
-    if (SourceFilter* source = ActiveFilter(camera)) SourceDeviceArrived(source);
+    std::lock_guard<std::mutex> lock(camera->mutex);
+    for (SourceFilter* source : camera->filtersInGraphs) SourceDeviceArrived(source);
 }
 
 void AbortStream(CameraId id, HRESULT hr) {
     auto camera = FindCamera(id);
     if (!camera) return;
-    if (SourceFilter* source = ActiveFilter(camera)) SourceAbort(source, hr);
+    std::vector<SourceFilter*> sources;
+    {
+        std::lock_guard<std::mutex> lock(camera->mutex);
+        sources = camera->filtersInGraphs;
+    }
+    for (SourceFilter* source : sources) SourceAbort(source, hr);
 }
 
 void SetFaults(CameraId id, const CameraFaults& faults) {
@@ -220,7 +284,10 @@ std::vector<CameraId> Cameras() {
     auto& r = Registry::Instance();
     std::lock_guard<std::mutex> lock(r.mutex);
     std::vector<CameraId> ids;
-    for (auto& c : r.cameras) ids.push_back(c->id);
+    for (auto& c : r.cameras) {
+        std::lock_guard<std::mutex> cameraLock(c->mutex);
+        if (!c->removed) ids.push_back(c->id);
+    }
     return ids;
 }
 
@@ -233,7 +300,7 @@ CameraState GetCameraState(CameraId id) {
     state.format.pbFormat = nullptr;
     state.format.cbFormat = 0;
     state.format.pUnk = nullptr;
-    if (const VIDEOINFOHEADER* vih = camera->currentFormat.VideoInfo()) state.videoInfo = *vih;
+    state.videoInfo = PlainVideoInfo(camera->currentFormat.get());
     state.procAmp = camera->description.procAmp;
     state.cameraControl = camera->description.cameraControl;
     state.framesDelivered = camera->framesDelivered;
@@ -270,6 +337,12 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
         d.hasStreamConfig = c.hasStreamConfig;
         d.faults.propertyBagFails = !c.propertyBagWorks;
         d.faults.bindFails = !c.bindWorks;
+        d.startDelayMs = c.startDelayMs;
+        d.darkFrames = c.darkFrames;
+        d.unplugAfterMs = c.unplugAfterMs;
+        d.unplugBackMs = c.unplugBackMs;
+        d.videoInfo2 = c.videoInfo2;
+        d.busy = c.busy;
         CameraId id = AddCamera(d);
         if (added) added->push_back(id);
     }

@@ -29,6 +29,7 @@ VORKSIM_INTERFACE(IEnumPins, &IID_IEnumPins);
 VORKSIM_INTERFACE(IEnumFilters, &IID_IEnumFilters);
 VORKSIM_INTERFACE(IMediaSample, &IID_IMediaSample);
 VORKSIM_INTERFACE(IMediaEventSink, &IID_IMediaEventSink);
+VORKSIM_INTERFACE(IAMVideoControl, &IID_IAMVideoControl);
 
 // An enumerator over counted things (pins, filters, monikers): it holds a
 // reference to each for its own life and hands each out with one more. With a
@@ -103,9 +104,12 @@ public:
     const AM_MEDIA_TYPE& get() const { return type_; }
     AM_MEDIA_TYPE& get() { return type_; }
     const VIDEOINFOHEADER* VideoInfo() const {
-        return type_.cbFormat >= sizeof(VIDEOINFOHEADER) ? reinterpret_cast<const VIDEOINFOHEADER*>(type_.pbFormat)
-                                                         : nullptr;
+        return IsEqualGUID(type_.formattype, FORMAT_VideoInfo) && type_.cbFormat >= sizeof(VIDEOINFOHEADER)
+                   ? reinterpret_cast<const VIDEOINFOHEADER*>(type_.pbFormat)
+                   : nullptr;
     }
+    // The bitmap header of either video block.
+    const BITMAPINFOHEADER* Bitmap() const { return vork::BitmapHeaderOf(type_); }
 
 private:
     AM_MEDIA_TYPE type_;
@@ -113,6 +117,9 @@ private:
 
 // The media type a camera delivers for one of its formats.
 MediaType MediaTypeFor(const VideoFormat& format);
+MediaType MediaType2For(const VideoFormat& format);
+// The VIDEOINFOHEADER of either block: VIDEOINFOHEADER2's fields that it shares.
+VIDEOINFOHEADER PlainVideoInfo(const AM_MEDIA_TYPE& type);
 using vork::BitCountOf;
 using vork::IsRgbSubtype;
 
@@ -126,11 +133,13 @@ struct Camera {
     std::mutex mutex;
     MediaType currentFormat;
     bool removed = false;
+    unsigned instance = 0;        // counts removals: a filter of an older one is dead
+    bool unplugScheduled = false;
     long framesDelivered = 0;
     long setFormatCalls = 0;
     ULONG requestedSampleSize = 0;
     VIDEOINFOHEADER requestedVideoInfo{};
-    SourceFilter* activeFilter = nullptr;  // the filter streaming or in a graph, if any
+    std::vector<SourceFilter*> filtersInGraphs;
 };
 
 std::vector<std::shared_ptr<Camera>> EnumerableCameras();
@@ -287,10 +296,14 @@ HRESULT CreateSystemDeviceEnum(REFIID iid, void** object);
 IFilterGraph* GraphInterface(FilterGraph* graph);
 void GraphNotify(FilterGraph* graph, LONG code, LONG_PTR param1, LONG_PTR param2);
 
-// Source filters of a camera, for removal and aborts.
+// Source filters of a camera, for removal and aborts; called with the camera's
+// mutex held, which keeps the filter alive.
 void SourceDeviceLost(SourceFilter* source);
 void SourceDeviceArrived(SourceFilter* source);
+bool SourceIsDead(SourceFilter* source);
 void SourceAbort(SourceFilter* source, HRESULT hr);
+// Starts the camera's unplug timer at its first Run, when it has one.
+void ScheduleUnplug(Camera& camera);
 std::shared_ptr<Camera> CameraOf(FilterBase* filter);
 HRESULT CreateSourceFilter(const std::shared_ptr<Camera>& camera, REFIID iid, void** object);
 

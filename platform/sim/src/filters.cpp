@@ -34,6 +34,25 @@ MediaType MediaTypeFor(const VideoFormat& format) {
     return MediaType(vork::VideoMediaType(format, block));  // copies the block into task memory
 }
 
+VIDEOINFOHEADER PlainVideoInfo(const AM_MEDIA_TYPE& type) {
+    VIDEOINFOHEADER vih{};
+    const BITMAPINFOHEADER* bmi = vork::BitmapHeaderOf(type);
+    if (!bmi) return vih;
+    const auto* head = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+    vih.rcSource = head->rcSource;
+    vih.rcTarget = head->rcTarget;
+    vih.dwBitRate = head->dwBitRate;
+    vih.dwBitErrorRate = head->dwBitErrorRate;
+    vih.AvgTimePerFrame = head->AvgTimePerFrame;
+    vih.bmiHeader = *bmi;
+    return vih;
+}
+
+MediaType MediaType2For(const VideoFormat& format) {
+    std::vector<BYTE> block;
+    return MediaType(vork::VideoMediaType2(format, block));
+}
+
 // ---- PinBase ----------------------------------------------------------------------
 
 

@@ -112,9 +112,18 @@ public:
         Census(true);
         // Downstream filters run before the sources, as DirectShow runs them,
         // so that no frame reaches a filter still stopped from the last run.
-        for (int sources = 0; sources < 2; ++sources)
-            for (auto& e : filters_)
-                if (IsSource(e.base) == (sources == 1)) e.filter->Run(0);
+        for (int sources = 0; sources < 2; ++sources) {
+            for (auto& e : filters_) {
+                if (IsSource(e.base) != (sources == 1)) continue;
+                // A device that is gone or held elsewhere fails the whole run.
+                if (const HRESULT hr = e.filter->Run(0); FAILED(hr)) {
+                    StopFiltersLocked();
+                    state_ = State_Stopped;
+                    Census(false);
+                    return hr;
+                }
+            }
+        }
         transitionEnd_ = std::chrono::steady_clock::now();
         if (faults.startStuck) transitionEnd_ = std::chrono::steady_clock::time_point::max();
         else transitionEnd_ += std::chrono::milliseconds(faults.startDelayMs);
@@ -183,8 +192,7 @@ public:
     HRESULT STDMETHODCALLTYPE CancelDefaultHandling(LONG) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE RestoreDefaultHandling(LONG) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR) override {
-        // EC_DEVICE_LOST carries a counted reference to the lost filter.
-        if (code == EC_DEVICE_LOST && param1) reinterpret_cast<IUnknown*>(param1)->Release();
+        // EC_DEVICE_LOST's filter comes without a reference (see SourceFilter::Lost).
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetNotifyWindow(OAHWND window, LONG message, LONG_PTR instance) override {
@@ -230,8 +238,8 @@ public:
         return S_OK;
     }
 
-    // A filter's event; for EC_DEVICE_LOST param1 is a counted reference that
-    // FreeEventParams releases.
+    // A filter's event; for EC_DEVICE_LOST param1 is the filter's IUnknown
+    // without a reference.
     HRESULT STDMETHODCALLTYPE Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override {
         HWND window = nullptr;
         UINT message = 0;

@@ -70,8 +70,50 @@ bool UnpackJpeg(const BYTE* data, size_t size, LONG width, LONG height, RgbPictu
 
 bool IsCompressedSubtype(const GUID& subtype) { return IsEqualGUID(subtype, MEDIASUBTYPE_MJPG); }
 
+namespace {
+
+// NV12: the luma plane top down, then one row of interleaved U and V per two rows.
+void PackNv12(const RgbPicture& picture, std::vector<BYTE>& frame) {
+    const LONG w = picture.width, h = picture.height;
+    const DWORD stride = vork::StrideOf(MEDIASUBTYPE_NV12, w);
+    frame.assign(vork::ImageSizeOf(MEDIASUBTYPE_NV12, w, h), 0);
+    BYTE* chroma = frame.data() + static_cast<size_t>(stride) * static_cast<size_t>(h);
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            const BYTE* p = picture.At(x, y);
+            int yy, u, v;
+            RgbToYuv(p[0], p[1], p[2], yy, u, v);
+            frame[static_cast<size_t>(y) * stride + x] = Clip(yy);
+            if (y % 2 || x % 2) continue;
+            BYTE* q = chroma + static_cast<size_t>(y / 2) * stride + x;
+            q[0] = Clip(u);
+            q[1] = Clip(v);
+        }
+    }
+}
+
+bool UnpackNv12(const BYTE* data, size_t size, LONG w, LONG h, RgbPicture& picture) {
+    const DWORD stride = vork::StrideOf(MEDIASUBTYPE_NV12, w);
+    if (size < vork::ImageSizeOf(MEDIASUBTYPE_NV12, w, h)) return false;
+    picture.Resize(w, h);
+    const BYTE* chroma = data + static_cast<size_t>(stride) * static_cast<size_t>(h);
+    for (LONG y = 0; y < h; ++y) {
+        for (LONG x = 0; x < w; ++x) {
+            const BYTE* q = chroma + static_cast<size_t>(y / 2) * stride + (x & ~1L);
+            YuvToRgb(data[static_cast<size_t>(y) * stride + x], q[0], q[1], picture.At(x, y));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& frame) {
     if (IsCompressedSubtype(s)) return PackJpeg(picture, frame);
+    if (s == MEDIASUBTYPE_NV12) {
+        PackNv12(picture, frame);
+        return true;
+    }
     const LONG w = picture.width, h = picture.height;
     const DWORD stride = vork::StrideOf(s, w);
     frame.assign(static_cast<size_t>(stride) * static_cast<size_t>(h), 0);
@@ -104,6 +146,7 @@ bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& fram
 bool UnpackFrame(const BYTE* data, size_t size, const GUID& s, LONG width, LONG height, RgbPicture& picture) {
     if (!data || width <= 0 || height <= 0) return false;
     if (IsCompressedSubtype(s)) return UnpackJpeg(data, size, width, height, picture);
+    if (s == MEDIASUBTYPE_NV12) return UnpackNv12(data, size, width, height, picture);
     const DWORD stride = vork::StrideOf(s, width);
     if (size < static_cast<size_t>(stride) * static_cast<size_t>(height)) return false;
     picture.Resize(width, height);

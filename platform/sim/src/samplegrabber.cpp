@@ -71,6 +71,11 @@ public:
         if (!IsEqualGUID(want.majortype, GUID_NULL) && !IsEqualGUID(want.majortype, type.majortype)) return false;
         if (!IsEqualGUID(want.subtype, GUID_NULL) && !IsEqualGUID(want.subtype, type.subtype)) return false;
         if (!IsEqualGUID(want.formattype, GUID_NULL) && !IsEqualGUID(want.formattype, type.formattype)) return false;
+        // As Windows' sample grabber (Wine's takes both): no VIDEOINFOHEADER2,
+        // and no top-down RGB.
+        if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2)) return false;
+        const BITMAPINFOHEADER* bmi = vork::BitmapHeaderOf(type);
+        if (bmi && IsRgbSubtype(type.subtype) && bmi->biHeight < 0) return false;
         return true;
     }
 

@@ -1,7 +1,9 @@
 // The capture source filter of a virtual camera: one output pin with its stream
 // configuration, the optional proc-amp and camera-control interfaces, property
 // pages, and a streaming thread that renders the test pattern.
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <condition_variable>
 #include <cstring>
@@ -35,6 +37,10 @@ struct PixelWriter {
     void Put(BYTE* frame, LONG x, LONG y, BYTE r, BYTE g, BYTE b) const {
         BYTE* row = Row(frame, y);
         if (PutRgbPixel(row, x, subtype, r, g, b)) return;
+        if (subtype == MEDIASUBTYPE_NV12) {
+            row[x] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
+            return;
+        }
         // YUY2: luma and neutral chroma, enough for the counter's black and white blocks.
         BYTE* p = row + (x / 2) * 4;
         p[(x % 2) * 2] = static_cast<BYTE>((r * 77 + g * 150 + b * 29) >> 8);
@@ -50,7 +56,7 @@ struct PixelWriter {
             std::memcpy(&v, row + x * 2, 2);
             return (v & 0x1F) > 15;
         }
-        if (subtype == MEDIASUBTYPE_RGB8) return row[x] > 128;
+        if (subtype == MEDIASUBTYPE_RGB8 || subtype == MEDIASUBTYPE_NV12) return row[x] > 128;
         return row[(x / 2) * 4 + (x % 2) * 2] > 128;
     }
 };
@@ -92,11 +98,11 @@ using vork::PictureSettings;
 class PatternFrames {
 public:
     void Prepare(const MediaType& type, const PictureSettings& settings) {
-        const VIDEOINFOHEADER* vih = type.VideoInfo();
-        if (!vih) return;
+        const BITMAPINFOHEADER* bmi = type.Bitmap();
+        if (!bmi) return;
         VideoFormat f;
-        f.width = vih->bmiHeader.biWidth;
-        f.height = std::abs(vih->bmiHeader.biHeight);
+        f.width = bmi->biWidth;
+        f.height = std::abs(bmi->biHeight);
         f.subtype = type.get().subtype;
         if (prepared_ && f.width == format_.width && f.height == format_.height && f.subtype == format_.subtype &&
             settings == settings_)
@@ -169,7 +175,10 @@ public:
             types.push_back(camera_->currentFormat);
             if (formatSet_) return types;
         }
-        for (const VideoFormat& f : camera_->description.formats) types.push_back(MediaTypeFor(f));
+        for (const VideoFormat& f : camera_->description.formats) {
+            if (camera_->description.videoInfo2) types.push_back(MediaType2For(f));
+            types.push_back(MediaTypeFor(f));
+        }
         return types;
     }
     void OnConnected() override {
@@ -187,44 +196,65 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override {
         if (!count || !size) return E_POINTER;
-        *count = static_cast<int>(camera_->description.formats.size());
+        *count = static_cast<int>(camera_->description.formats.size() * TypesPerFormat());
         *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override {
         if (!mt || !caps) return E_POINTER;
-        const auto& formats = camera_->description.formats;
-        if (index < 0 || index >= static_cast<int>(formats.size())) return S_FALSE;
-        const VideoFormat& f = formats[static_cast<size_t>(index)];
-        *mt = CreateTaskMediaType(MediaTypeFor(f).get());
+        const VideoFormat* f = FormatOfCaps(index);
+        if (!f) return S_FALSE;
+        const bool info2 = camera_->description.videoInfo2 && index % 2 == 0;
+        *mt = CreateTaskMediaType((info2 ? MediaType2For(*f) : MediaTypeFor(*f)).get());
         VIDEO_STREAM_CONFIG_CAPS c{};
-        c.guid = FORMAT_VideoInfo;
-        c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = c.MinOutputSize = c.MaxOutputSize = {f.width, f.height};
-        c.MinFrameInterval = static_cast<LONGLONG>(10000000.0 / f.fps);
-        c.MaxFrameInterval = 10000000LL * 10;  // down to 0.1 frames per second
+        c.guid = info2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
+        c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = c.MinOutputSize = c.MaxOutputSize = {f->width, f->height};
+        c.MinFrameInterval = IntervalOf(f->fps);
+        c.MaxFrameInterval = f->rates.empty() ? 10000000LL * 10 : IntervalOf(f->fps);  // else 0.1 frames per second
+        for (double rate : f->rates) {
+            c.MinFrameInterval = std::min<LONGLONG>(c.MinFrameInterval, IntervalOf(rate));
+            c.MaxFrameInterval = std::max<LONGLONG>(c.MaxFrameInterval, IntervalOf(rate));
+        }
         std::memcpy(caps, &c, sizeof(c));
         return S_OK;
     }
 
+    // The format behind a capability's index: each twice with VideoInfo2.
+    const VideoFormat* FormatOfCaps(int index) const {
+        const auto& formats = camera_->description.formats;
+        if (index < 0 || index >= static_cast<int>(formats.size() * TypesPerFormat())) return nullptr;
+        return &formats[static_cast<size_t>(index) / TypesPerFormat()];
+    }
+    size_t TypesPerFormat() const { return camera_->description.videoInfo2 ? 2 : 1; }
+    static LONGLONG IntervalOf(double fps) { return static_cast<LONGLONG>(10000000.0 / fps); }
+
+    // A camera with a list of rates keeps only those; one without takes any
+    // rate down to its own.
+    static bool KeepsRate(const VideoFormat& f, REFERENCE_TIME interval) {
+        if (interval == 0) return true;
+        if (f.rates.empty()) return interval >= IntervalOf(f.fps) && interval <= 10000000LL * 10;
+        for (double rate : f.rates)
+            if (std::llabs(interval - IntervalOf(rate)) <= IntervalOf(rate) / 1000) return true;
+        return false;
+    }
+
     // Whether the camera can deliver a type: one of its formats' size and subtype,
     // at its rate or slower.
-    bool CanDeliver(const AM_MEDIA_TYPE& mt) const {
-        if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || mt.cbFormat < sizeof(VIDEOINFOHEADER) || !mt.pbFormat)
-            return false;
-        const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    const VideoFormat* Delivers(const AM_MEDIA_TYPE& mt) const {
+        const BITMAPINFOHEADER* bmi = vork::BitmapHeaderOf(mt);
+        if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !bmi) return nullptr;
+        if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2) && !camera_->description.videoInfo2) return nullptr;
         for (const VideoFormat& f : camera_->description.formats) {
-            if (f.width != vih->bmiHeader.biWidth || f.height != std::abs(vih->bmiHeader.biHeight)) continue;
+            if (f.width != bmi->biWidth || f.height != std::abs(bmi->biHeight)) continue;
             if (!IsEqualGUID(f.subtype, mt.subtype)) continue;
             // RGB565 comes as bit fields; a request may also name it plain RGB.
             const DWORD compression = IsRgbSubtype(f.subtype) ? static_cast<DWORD>(BI_RGB) : f.subtype.Data1;
-            const bool bitFields = f.subtype == MEDIASUBTYPE_RGB565 && vih->bmiHeader.biCompression == BI_BITFIELDS;
-            if (vih->bmiHeader.biCompression != compression && !bitFields) continue;
-            const auto minInterval = static_cast<REFERENCE_TIME>(10000000.0 / f.fps);
-            if (vih->AvgTimePerFrame != 0 && vih->AvgTimePerFrame < minInterval) continue;
-            if (vih->AvgTimePerFrame > 10000000LL * 10) continue;
-            return true;
+            const bool bitFields = f.subtype == MEDIASUBTYPE_RGB565 && bmi->biCompression == BI_BITFIELDS;
+            if (bmi->biCompression != compression && !bitFields) continue;
+            if (!KeepsRate(f, vork::FrameIntervalOf(mt))) continue;
+            return &f;
         }
-        return false;
+        return nullptr;
     }
 
 private:
@@ -250,10 +280,10 @@ private:
     SourceFilter* filter_;
 };
 
-class SourceFilter : public SimFilter<IBaseFilter, IAMVideoProcAmp, ISpecifyPropertyPages> {
+class SourceFilter : public SimFilter<IBaseFilter, IAMVideoProcAmp, ISpecifyPropertyPages, IAMVideoControl> {
 public:
     explicit SourceFilter(std::shared_ptr<Camera> camera)
-        : camera_(std::move(camera)), out_(this, camera_), cameraControl_(this) {}
+        : camera_(std::move(camera)), out_(this, camera_), cameraControl_(this), instance_(InstanceOf(*camera_)) {}
     ~SourceFilter() override {
         StopStreaming();
         Detach();
@@ -266,15 +296,29 @@ public:
     void OnRun() override { StartStreaming(); }
     void OnStop() override { StopStreaming(); }
 
-    // The camera knows the filter while it is in a graph, to report its loss there.
+    HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override {
+        {
+            std::lock_guard<std::mutex> lock(camera_->mutex);
+            if (DeadLocked()) return kDeviceGone;
+            if (camera_->description.busy) return kCameraBusy;
+            ScheduleUnplug(*camera_);
+        }
+        return SimFilter::Run(start);
+    }
+
+    // The camera knows the filters in graphs, to report its loss and return there.
     void Attach() {
         std::lock_guard<std::mutex> lock(camera_->mutex);
-        camera_->activeFilter = this;
+        auto& filters = camera_->filtersInGraphs;
+        if (std::find(filters.begin(), filters.end(), this) == filters.end()) filters.push_back(this);
     }
     void Detach() {
         std::lock_guard<std::mutex> lock(camera_->mutex);
-        if (camera_->activeFilter == this) camera_->activeFilter = nullptr;
+        auto& filters = camera_->filtersInGraphs;
+        filters.erase(std::remove(filters.begin(), filters.end(), this), filters.end());
     }
+    // A filter bound before the camera was unplugged stays dead. Needs camera_->mutex.
+    bool DeadLocked() const { return camera_->removed || instance_ != camera_->instance; }
 
     HRESULT STDMETHODCALLTYPE JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override {
         if (!graph) {
@@ -322,16 +366,46 @@ public:
         return GetValue(cameraControlTable_, property, value, flags);
     }
 
-    void Lost() {
-        StopStreaming();
-        IUnknown* self = Identity();
-        self->AddRef();  // released by FreeEventParams
-        Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 0);
+    // EC_DEVICE_LOST's first parameter is the filter's IUnknown without a
+    // reference: it is valid only while the graph holds the filter, and
+    // FreeEventParams releases nothing (as Wine's). Compare it, do not call it.
+    // The streaming thread sees the loss at its next frame and delivers no more.
+    void Lost() { Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(Identity()), 0); }
+    void Arrived() { Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(Identity()), 1); }
+    unsigned Instance() const { return instance_; }
+
+    // ---- IAMVideoControl: the rates of a format, by its capability index ----
+    HRESULT STDMETHODCALLTYPE GetCaps(IPin*, LONG* caps) override {
+        if (!caps) return E_POINTER;
+        *caps = 0;
+        return S_OK;
     }
-    void Arrived() {
-        IUnknown* self = Identity();
-        self->AddRef();
-        Notify(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 1);
+    HRESULT STDMETHODCALLTYPE SetMode(IPin*, LONG mode) override { return mode == 0 ? S_OK : E_INVALIDARG; }
+    HRESULT STDMETHODCALLTYPE GetMode(IPin*, LONG* mode) override {
+        if (!mode) return E_POINTER;
+        *mode = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCurrentActualFrameRate(IPin*, LONGLONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMaxAvailableFrameRate(IPin* pin, LONG index, SIZE size, LONGLONG* rate) override {
+        if (!rate) return E_POINTER;
+        const VideoFormat* f = out_.FormatOfCaps(index);
+        if (!f || f->width != size.cx || f->height != size.cy) return E_INVALIDARG;
+        *rate = static_cast<LONGLONG>(10000000.0 / f->fps);
+        for (double r : f->rates) *rate = std::min<LONGLONG>(*rate, static_cast<LONGLONG>(10000000.0 / r));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetFrameRateList(IPin*, LONG index, SIZE size, LONG* count, LONGLONG** rates) override {
+        if (!count) return E_POINTER;
+        const VideoFormat* f = out_.FormatOfCaps(index);
+        if (!f || f->width != size.cx || f->height != size.cy) return E_INVALIDARG;
+        std::vector<double> list = f->rates.empty() ? std::vector<double>{f->fps} : f->rates;
+        *count = static_cast<LONG>(list.size());
+        if (!rates) return S_OK;  // the count alone
+        *rates = static_cast<LONGLONG*>(CoTaskMemAlloc(list.size() * sizeof(LONGLONG)));
+        if (!*rates) return E_OUTOFMEMORY;
+        for (size_t i = 0; i < list.size(); ++i) (*rates)[i] = static_cast<LONGLONG>(10000000.0 / list[i]);
+        return S_OK;
     }
     void Abort(HRESULT hr) {
         StopStreaming();
@@ -390,6 +464,11 @@ private:
         return S_OK;
     }
 
+    static unsigned InstanceOf(Camera& camera) {
+        std::lock_guard<std::mutex> lock(camera.mutex);
+        return camera.instance;
+    }
+
     void StartStreaming() {
         std::lock_guard<std::mutex> lock(threadMutex_);
         if (thread_.joinable()) return;
@@ -414,12 +493,13 @@ private:
     void Stream() {
         PatternFrames frames;
         MediaType type = out_.ConnectionType();
-        const VIDEOINFOHEADER* vih = type.VideoInfo();
+        const REFERENCE_TIME typeInterval = vork::FrameIntervalOf(type.get());
         const bool unthrottled = camera_->description.unthrottled;
-        const auto interval = std::chrono::nanoseconds(vih && vih->AvgTimePerFrame > 0 ? vih->AvgTimePerFrame * 100
-                                                                                        : 33333333);
+        const auto interval = std::chrono::nanoseconds(typeInterval > 0 ? typeInterval * 100 : 33333333);
         const CameraFaults faults = FaultsOf(*camera_);
-        auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(faults.startDelayMs);
+        const LONG darkFrames = camera_->description.darkFrames;
+        auto next = std::chrono::steady_clock::now() +
+                    std::chrono::milliseconds(faults.startDelayMs + static_cast<int>(camera_->description.startDelayMs));
         if (faults.startStuck) next = std::chrono::steady_clock::time_point::max();
         uint32_t counter = 0;
         for (;;) {
@@ -434,11 +514,20 @@ private:
                 if (stop_) return;
             }
             PictureSettings settings;
+            bool dead = false;
             {
                 std::lock_guard<std::mutex> lock(camera_->mutex);
-                ++camera_->framesDelivered;
+                dead = DeadLocked();
+                if (!dead) ++camera_->framesDelivered;
                 settings = PictureSettings::Of(camera_->description.procAmp);
             }
+            if (dead) {
+                std::unique_lock<std::mutex> lock(wakeMutex_);
+                wake_.wait(lock, [this] { return stop_; });
+                return;
+            }
+            // Auto-exposure settling: the first frames rise from black.
+            if (static_cast<LONG>(counter) < darkFrames) settings.gain *= (counter + 1.0) / (darkFrames + 1.0);
             // A property set through the proc-amp shows in the next frame.
             frames.Prepare(type, settings);
             const std::vector<BYTE>& frame = frames.Render(counter);
@@ -458,6 +547,7 @@ private:
     std::shared_ptr<Camera> camera_;
     SourceOutputPin out_;
     CameraControlPart cameraControl_;
+    const unsigned instance_;
     std::mutex threadMutex_;
     std::mutex wakeMutex_;
     std::condition_variable wake_;
@@ -474,19 +564,20 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::SetFormat(AM_MEDIA_TYPE* mt) {
         std::lock_guard<std::mutex> lock(camera_->mutex);
         ++camera_->setFormatCalls;
         camera_->requestedSampleSize = mt->lSampleSize;
-        if (mt->cbFormat >= sizeof(VIDEOINFOHEADER) && mt->pbFormat)
-            camera_->requestedVideoInfo = *reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+        camera_->requestedVideoInfo = PlainVideoInfo(*mt);
     }
-    if (!CanDeliver(*mt)) return VFW_E_INVALIDMEDIATYPE;
+    const VideoFormat* f = Delivers(*mt);
+    if (!f) return VFW_E_INVALIDMEDIATYPE;
     MediaType type(*mt);
-    // The camera computes the image size of the format itself.
+    // The camera computes the image size of the format itself. Both blocks
+    // keep the interval at the same place.
+    auto* bmi = const_cast<BITMAPINFOHEADER*>(type.Bitmap());
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.get().pbFormat);
-    vih->bmiHeader.biHeight = std::abs(vih->bmiHeader.biHeight);
-    const DWORD stride = vork::StrideOf(type.get().subtype, vih->bmiHeader.biWidth);
-    vih->bmiHeader.biBitCount = BitCountOf(type.get().subtype);
-    vih->bmiHeader.biSizeImage = stride * static_cast<DWORD>(vih->bmiHeader.biHeight);
-    if (vih->AvgTimePerFrame == 0) vih->AvgTimePerFrame = 333333;
-    type.get().lSampleSize = vih->bmiHeader.biSizeImage;
+    bmi->biHeight = std::abs(bmi->biHeight);
+    bmi->biBitCount = BitCountOf(type.get().subtype);
+    bmi->biSizeImage = vork::ImageSizeOf(type.get().subtype, bmi->biWidth, bmi->biHeight);
+    if (vih->AvgTimePerFrame == 0 && !f->rateUnreported) vih->AvgTimePerFrame = IntervalOf(f->fps);
+    type.get().lSampleSize = bmi->biSizeImage;
     if (PinBase* downstream = peer()) {
         if (source_->State() != State_Stopped) return VFW_E_NOT_STOPPED;
         if (!downstream->Accepts(type.get())) return VFW_E_INVALIDMEDIATYPE;
@@ -516,6 +607,7 @@ HRESULT STDMETHODCALLTYPE CameraControlPart::Get(LONG property, LONG* value, LON
 
 void SourceDeviceLost(SourceFilter* source) { source->Lost(); }
 void SourceDeviceArrived(SourceFilter* source) { source->Arrived(); }
+bool SourceIsDead(SourceFilter* source) { return source->DeadLocked(); }
 void SourceAbort(SourceFilter* source, HRESULT hr) { source->Abort(hr); }
 
 HRESULT CreateSourceFilter(const std::shared_ptr<Camera>& camera, REFIID iid, void** object) {

@@ -1,6 +1,6 @@
 // The transform filters that the simulated graph puts between two pins that do
 // not connect directly, as Windows' intelligent connect does: a colour space
-// converter (YUY2 and the RGB formats into RGB32, RGB24, RGB565 and RGB555) and
+// converter (YUY2, NV12 and the RGB formats into RGB32, RGB24, RGB565 and RGB555) and
 // an MJPEG decompressor (MJPG into YUY2, RGB24 and RGB32).
 #include "transform.h"
 
@@ -17,8 +17,8 @@ struct KindInfo {
 
 const KindInfo& Info(TransformKind kind) {
     static const KindInfo kConverter{L"Color Space Converter",
-                                     {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB565,
-                                      MEDIASUBTYPE_RGB555},
+                                     {MEDIASUBTYPE_YUY2, MEDIASUBTYPE_NV12, MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB24,
+                                      MEDIASUBTYPE_RGB565, MEDIASUBTYPE_RGB555},
                                      {MEDIASUBTYPE_RGB32, MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB565, MEDIASUBTYPE_RGB555}};
     static const KindInfo kDecompressor{L"MJPEG Decompressor",
                                         {MEDIASUBTYPE_MJPG},

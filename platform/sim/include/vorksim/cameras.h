@@ -40,7 +40,20 @@ struct CameraDescription {
     std::map<LONG, CameraProperty> procAmp;        // by VideoProcAmpProperty
     std::map<LONG, CameraProperty> cameraControl;  // by CameraControlProperty
     CameraFaults faults;
+    DWORD startDelayMs = 0;  // the first frame comes this long after Run
+    LONG darkFrames = 0;     // the first frames after Run rise from black
+    // Removed this long after the camera's first Run, and back after the second
+    // time; without it, it stays away.
+    std::optional<DWORD> unplugAfterMs;
+    std::optional<DWORD> unplugBackMs;
+    bool videoInfo2 = false;  // every format offered twice, as VIDEOINFOHEADER2 first
+    bool busy = false;        // held by another program: Run fails
 };
+
+// What Run of a camera held by another program returns.
+constexpr HRESULT kCameraBusy = static_cast<HRESULT>(0x8007001FL);
+// What Run of a filter whose device was unplugged returns.
+constexpr HRESULT kDeviceGone = static_cast<HRESULT>(0x8007048FL);
 
 using CameraId = int;
 
@@ -50,16 +63,23 @@ CameraDescription DefaultCameraDescription();
 std::vector<VideoFormat> DefaultFormats();
 
 CameraId AddCamera(const CameraDescription& description);
-// Unplugs a camera: it leaves the enumeration, stops streaming, and a graph that
-// holds its filter queues EC_DEVICE_LOST (parameter 2 = 0).
+// Unplugs a camera: it leaves the enumeration, and the filters bound to it are
+// dead for good (no frame comes, Run fails); a graph that holds one queues
+// EC_DEVICE_LOST (parameter 2 = 0).
 void RemoveCamera(CameraId id);
+// Plugs an unplugged camera back in: it enumerates again with its device path,
+// only a filter bound from now on works, and a graph that holds one of its old
+// filters queues EC_DEVICE_LOST (parameter 2 = 1).
+void ReturnCamera(CameraId id);
+// Forgets every camera, unplugged ones too, and their pending unplug timers.
 void RemoveAllCameras();
 // Queues EC_DEVICE_LOST with parameter 2 = 1 (device available again) in the
-// graph that holds the camera's filter.
+// graphs that hold the camera's filters.
 void AnnounceCameraArrival(CameraId id);
 // Ends the camera's stream with EC_ERRORABORT (parameter 1 = hr).
 void AbortStream(CameraId id, HRESULT hr);
 void SetFaults(CameraId id, const CameraFaults& faults);
+// The cameras attached now, in enumeration order.
 std::vector<CameraId> Cameras();
 
 struct CameraState {
