@@ -77,8 +77,10 @@ void CVORKDirectShowGrabber::WaitForTestFrame(HANDLE events) {
             LONG_PTR param1 = 0;
             LONG_PTR param2 = 0;
             while (SUCCEEDED(m_pMediaEvent->GetEvent(&code, &param1, &param2, 0))) {
-                failed = ShowError(static_cast<HRESULT>(param1)) || ShowError(static_cast<HRESULT>(param2)) ||
-                         code == EC_ERRORABORT;
+                // EC_DEVICE_LOST's first parameter is a filter, not a status.
+                failed = code == EC_DEVICE_LOST ? param2 == 0
+                                                : ShowError(static_cast<HRESULT>(param1)) ||
+                                                      ShowError(static_cast<HRESULT>(param2)) || code == EC_ERRORABORT;
                 if (failed) {
                     wchar_t text[256];
                     VORKFormat(text, 256,

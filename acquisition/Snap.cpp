@@ -187,8 +187,12 @@ BYTE* CVORKDirectShowGrabber::WaitForSnap(bool toRing, int timeoutMs) {
                 LONG_PTR param1 = 0;
                 LONG_PTR param2 = 0;
                 while (SUCCEEDED(lastStatus = m_pMediaEvent->GetEvent(&code, &param1, &param2, 0))) {
-                    if (ShowError(static_cast<HRESULT>(param1)) || ShowError(static_cast<HRESULT>(param2)) ||
-                        code == EC_ERRORABORT) {
+                    // EC_DEVICE_LOST's first parameter is a filter, not a status.
+                    const bool failed = code == EC_DEVICE_LOST
+                                            ? param2 == 0
+                                            : ShowError(static_cast<HRESULT>(param1)) ||
+                                                  ShowError(static_cast<HRESULT>(param2)) || code == EC_ERRORABORT;
+                    if (failed) {
                         wchar_t text[512];
                         VORKFormat(text, 512,
                                    L"CVORKDirectShowGrabber::WaitForSnap: Acquisition error! Event code: %#04x\n "

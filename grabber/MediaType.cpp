@@ -47,10 +47,39 @@ VORKScopedMediaType::VORKScopedMediaType() { std::memset(&type_, 0, sizeof(type_
 
 VORKScopedMediaType::~VORKScopedMediaType() { VORKFreeMediaTypeContents(type_); }
 
-VIDEOINFOHEADER* VORKScopedMediaType::VideoInfo() {
-    if (!type_.pbFormat || type_.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
-    return reinterpret_cast<VIDEOINFOHEADER*>(type_.pbFormat);
+namespace {
+
+VIDEOINFOHEADER* VideoInfoOf(AM_MEDIA_TYPE* type) {
+    if (!type || !type->pbFormat || !IsEqualGUID(type->formattype, FORMAT_VideoInfo) ||
+        type->cbFormat < sizeof(VIDEOINFOHEADER))
+        return nullptr;
+    return reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
 }
+
+VIDEOINFOHEADER2* VideoInfo2Of(AM_MEDIA_TYPE* type) {
+    if (!type || !type->pbFormat || !IsEqualGUID(type->formattype, FORMAT_VideoInfo2) ||
+        type->cbFormat < sizeof(VIDEOINFOHEADER2))
+        return nullptr;
+    return reinterpret_cast<VIDEOINFOHEADER2*>(type->pbFormat);
+}
+
+const BITMAPINFOHEADER* BitmapHeaderOf(AM_MEDIA_TYPE* type) {
+    if (VIDEOINFOHEADER* info = VideoInfoOf(type)) return &info->bmiHeader;
+    if (VIDEOINFOHEADER2* info = VideoInfo2Of(type)) return &info->bmiHeader;
+    return nullptr;
+}
+
+REFERENCE_TIME* FrameTimeOf(AM_MEDIA_TYPE* type) {
+    if (VIDEOINFOHEADER* info = VideoInfoOf(type)) return &info->AvgTimePerFrame;
+    if (VIDEOINFOHEADER2* info = VideoInfo2Of(type)) return &info->AvgTimePerFrame;
+    return nullptr;
+}
+
+}  // namespace
+
+VIDEOINFOHEADER* VORKScopedMediaType::VideoInfo() { return VideoInfoOf(&type_); }
+const BITMAPINFOHEADER* VORKScopedMediaType::BitmapHeader() { return BitmapHeaderOf(&type_); }
+REFERENCE_TIME* VORKScopedMediaType::FrameTime() { return FrameTimeOf(&type_); }
 
 VORKTaskMediaType::~VORKTaskMediaType() {
     if (!type_) return;
@@ -58,7 +87,6 @@ VORKTaskMediaType::~VORKTaskMediaType() {
     CoTaskMemFree(type_);
 }
 
-VIDEOINFOHEADER* VORKTaskMediaType::VideoInfo() {
-    if (!type_ || !type_->pbFormat || type_->cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
-    return reinterpret_cast<VIDEOINFOHEADER*>(type_->pbFormat);
-}
+VIDEOINFOHEADER* VORKTaskMediaType::VideoInfo() { return VideoInfoOf(type_); }
+const BITMAPINFOHEADER* VORKTaskMediaType::BitmapHeader() { return BitmapHeaderOf(type_); }
+REFERENCE_TIME* VORKTaskMediaType::FrameTime() { return FrameTimeOf(type_); }

@@ -25,8 +25,12 @@ public:
     AM_MEDIA_TYPE* operator&() { return &type_; }
     AM_MEDIA_TYPE* operator->() { return &type_; }
     AM_MEDIA_TYPE& get() { return type_; }
-    // The format block as a VIDEOINFOHEADER, or null when it is too small to be one.
+    // The format block when it is a VIDEOINFOHEADER (FORMAT_VideoInfo), else null.
     VIDEOINFOHEADER* VideoInfo();
+    // The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 block, else null.
+    const BITMAPINFOHEADER* BitmapHeader();
+    // AvgTimePerFrame of either block (the same place in both), else null.
+    REFERENCE_TIME* FrameTime();
 
 private:
     AM_MEDIA_TYPE type_;
@@ -44,7 +48,8 @@ public:
     AM_MEDIA_TYPE* operator->() { return type_; }
     AM_MEDIA_TYPE* get() { return type_; }
     VIDEOINFOHEADER* VideoInfo();
-
+    const BITMAPINFOHEADER* BitmapHeader();
+    REFERENCE_TIME* FrameTime();
 private:
     AM_MEDIA_TYPE* type_ = nullptr;
 };

@@ -13,3 +13,12 @@ inline bool IsSameObject(IUnknown* a, IUnknown* b) {
     if (FAILED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identityB)))) return false;
     return identityA.p == identityB.p;
 }
+
+// The IUnknown that names an object, without keeping a reference: valid while
+// the caller holds the object.
+inline IUnknown* IdentityOf(IUnknown* object) {
+    if (!object) return nullptr;
+    CComPtr<IUnknown> identity;
+    if (FAILED(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)))) return nullptr;
+    return identity.p;
+}

@@ -34,11 +34,9 @@ LRESULT CVORKDirectShowGrabber::HandleMediaEvent() {
             StopSnap();
             SendErrorEvent(L"CVORKDirectShowGrabber: Received event EC_ERRORABORT!", EC_ERRORABORT);
         } else if (code == EC_DEVICE_LOST && param2 == 0) {
-            auto* lost = reinterpret_cast<IUnknown*>(param1);
-            CComPtr<IBaseFilter> lostFilter;
-            if (lost && SUCCEEDED(lost->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&lostFilter))) &&
-                IsSameObject(lostFilter, m_pCapSource)) {
-                lostFilter.Release();
+            // The lost filter's IUnknown, which the event may hold without a
+            // reference: compared with our own source's, never called.
+            if (param1 && param1 == reinterpret_cast<LONG_PTR>(IdentityOf(m_pCapSource))) {
                 m_pMediaEvent->FreeEventParams(code, param1, param2);
                 SendErrorEvent(L"CVORKDirectShowGrabber: Device is lost!", EC_DEVICE_LOST);
                 StopGrabThread(false);

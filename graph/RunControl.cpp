@@ -135,12 +135,11 @@ bool IsAnyContSnapRunning() {
 
 HRESULT StopAllGraphs() {
     HRESULT result = S_OK;
-    // A copy: stopping may run code that changes the list.
-    std::vector<CVORKDirectShowGrabber*> grabbers;
-    {
-        VORKCameraLock lock;
-        grabbers = g_Grabbers;
-    }
+    // Held across the walk, so that no DeInitDll on another thread destroys a
+    // grabber of the copy before it is stopped; a copy, as stopping may run
+    // code that changes the list.
+    VORKCameraLock lock;
+    const std::vector<CVORKDirectShowGrabber*> grabbers = g_Grabbers;
     for (CVORKDirectShowGrabber* grabber : grabbers) result |= grabber->StopIfNecessary();
     return result;
 }

@@ -24,12 +24,14 @@ LONG DibStride(LONG width, WORD bitCount) {
     return stride > 0x7FFFFFFF ? 0 : static_cast<LONG>(stride);
 }
 
-void Describe(const AM_MEDIA_TYPE& type, const VIDEOINFOHEADER* info, VORKDSFrameFormat& format) {
-    format.sourceSubtype = type.subtype;
-    if (!info) return;
-    format.sourceWidth = info->bmiHeader.biWidth;
-    format.sourceHeight = info->bmiHeader.biHeight;
-    format.sourceFramesPerSecond = RateOf(info->AvgTimePerFrame);
+template <class Type>
+void Describe(Type& type, VORKDSFrameFormat& format) {
+    format.sourceSubtype = type->subtype;
+    const BITMAPINFOHEADER* bitmap = type.BitmapHeader();
+    if (!bitmap) return;
+    format.sourceWidth = bitmap->biWidth;
+    format.sourceHeight = bitmap->biHeight;
+    format.sourceFramesPerSecond = RateOf(*type.FrameTime());
 }
 
 }  // namespace
@@ -42,12 +44,12 @@ void CVORKDirectShowGrabber::ReadSourceFormat(VORKDSFrameFormat& format) {
     if (SUCCEEDED(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) {
         VORKTaskMediaType current;
         if (SUCCEEDED(config->GetFormat(&current)) && current.get()) {
-            Describe(*current.get(), current.VideoInfo(), format);
+            Describe(current, format);
             return;
         }
     }
     VORKScopedMediaType sent;
-    if (SUCCEEDED(m_pSourceOutPin->ConnectionMediaType(&sent))) Describe(sent.get(), sent.VideoInfo(), format);
+    if (SUCCEEDED(m_pSourceOutPin->ConnectionMediaType(&sent))) Describe(sent, format);
 }
 
 int CVORKDirectShowGrabber::ReadFrameFormat(VORKDSFrameFormat& format) {
@@ -59,13 +61,13 @@ int CVORKDirectShowGrabber::ReadFrameFormat(VORKDSFrameFormat& format) {
     if (!IsConnected()) return 14;
     VORKScopedMediaType received;
     if (ShowError(m_pSampleGrabber->GetConnectedMediaType(&received))) return 14;
-    const VIDEOINFOHEADER* info = received.VideoInfo();
-    if (!info) return 14;
+    const BITMAPINFOHEADER* bitmap = received.BitmapHeader();
+    if (!bitmap) return 14;
     format.subtype = received->subtype;
-    format.width = info->bmiHeader.biWidth;
-    format.height = info->bmiHeader.biHeight;
-    format.bitCount = info->bmiHeader.biBitCount;
-    format.stride = DibStride(info->bmiHeader.biWidth, info->bmiHeader.biBitCount);
+    format.width = bitmap->biWidth;
+    format.height = bitmap->biHeight;
+    format.bitCount = bitmap->biBitCount;
+    format.stride = DibStride(bitmap->biWidth, bitmap->biBitCount);
     format.frameBytes = GetImgBufSize();
     ReadSourceFormat(format);
     return 0;
@@ -88,16 +90,16 @@ int CVORKDirectShowGrabber::ReadOfferedFormats(VORKDSOfferedFormat* formats, int
         VORKTaskMediaType type;
         // S_FALSE means no format at this index, so only S_OK counts.
         if (config->GetStreamCaps(i, &type, caps.data()) != S_OK) continue;
-        const VIDEOINFOHEADER* info = type.VideoInfo();
-        if (!info) continue;
+        const BITMAPINFOHEADER* bitmap = type.BitmapHeader();
+        if (!bitmap) continue;
         VIDEO_STREAM_CONFIG_CAPS c;
         std::memcpy(&c, caps.data(), sizeof(c));
         if (count < capacity) {
             VORKDSOfferedFormat& f = formats[count];
             f.subtype = type->subtype;
-            f.width = info->bmiHeader.biWidth;
-            f.height = info->bmiHeader.biHeight;
-            f.framesPerSecond = RateOf(c.MinFrameInterval > 0 ? c.MinFrameInterval : info->AvgTimePerFrame);
+            f.width = bitmap->biWidth;
+            f.height = bitmap->biHeight;
+            f.framesPerSecond = RateOf(c.MinFrameInterval > 0 ? c.MinFrameInterval : *type.FrameTime());
         }
         ++count;
     }

@@ -70,6 +70,15 @@ bool CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width,
     return true;
 }
 
+// A converting graph that does not connect again after its camera's format
+// changed is left as any size the camera cannot take: 14, said once.
+int ReconnectFailed(const wchar_t* operation) {
+    wchar_t text[256];
+    VORKFormat(text, 256, L"CVORKDirectShowGrabber::%ls: Graph is not connected!", operation);
+    VORKWriteErrorLog(text, 14, 2);
+    return 14;
+}
+
 }  // namespace
 
 GUID CVORKDirectShowGrabber::GetDXVideoModeFromVORKColorMode(VORKColorMode mode) {
@@ -172,7 +181,7 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
         VORKTaskMediaType cameraFormat;
         const bool known = SUCCEEDED(config->GetFormat(&current)) && current.get();
         const GUID subtype = known ? current->subtype : GUID_NULL;
-        const REFERENCE_TIME frameTime = known && current.VideoInfo() ? current.VideoInfo()->AvgTimePerFrame : 0;
+        const REFERENCE_TIME frameTime = known && current.FrameTime() ? *current.FrameTime() : 0;
         if (!CameraFormatOfSize(config, subtype, width, height, frameTime, cameraFormat)) {
             wchar_t text[256];
             VORKFormat(text, 256, L"CVORKDirectShowGrabber::WriteGrabRect: The camera offers no format of %dx%d!", width,
@@ -183,7 +192,7 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
             VORKCameraLock hold;  // no other thread starts the graph before it is connected again
             DisconnectGraph();
             if (ShowError(config->SetFormat(cameraFormat.get()))) status = 14;
-            ConnectGraph();
+            if (ConnectGraph() != 0 || !IsConnected()) status = ReconnectFailed(L"WriteGrabRect");
         }
     } else if (!ShowError(m_pSampleGrabber->GetConnectedMediaType(&type))) {
         VIDEOINFOHEADER* info = VideoInfoOf(type);
@@ -264,12 +273,12 @@ int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
     } else if (Converting(m_pSourceOutPin, m_pSampleGrabber)) {
         // The camera's own format at the new rate, connected again.
         VORKTaskMediaType current;
-        if (!ShowError(config->GetFormat(&current)) && current.VideoInfo()) {
-            current.VideoInfo()->AvgTimePerFrame = static_cast<REFERENCE_TIME>(frameTime);
+        if (!ShowError(config->GetFormat(&current)) && current.FrameTime()) {
+            *current.FrameTime() = static_cast<REFERENCE_TIME>(frameTime);
             VORKCameraLock hold;  // no other thread starts the graph before it is connected again
             DisconnectGraph();
             ShowError(config->SetFormat(current.get()));
-            ConnectGraph();
+            if (ConnectGraph() != 0 || !IsConnected()) status = ReconnectFailed(L"WriteFramerate");
         }
     } else {
         VORKScopedMediaType type;
@@ -292,11 +301,12 @@ int CVORKDirectShowGrabber::ReadFramerate(double& framesPerSecond) {
     if (ShowError(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) return 14;
     VORKTaskMediaType format;
     if (ShowError(config->GetFormat(&format))) return 11;
-    const VIDEOINFOHEADER* info = format.VideoInfo();
-    if (!info || info->AvgTimePerFrame <= 0) {
+    const REFERENCE_TIME* frameTime = format.FrameTime();
+    if (!frameTime) {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::ReadFramerate: The format has no frame rate!", 11, 2);
         return 11;
     }
-    framesPerSecond = kUnitsPerSecond / static_cast<double>(info->AvgTimePerFrame);
+    // Some cameras do not say their rate (AvgTimePerFrame 0): 0 stands for unknown.
+    framesPerSecond = *frameTime > 0 ? kUnitsPerSecond / static_cast<double>(*frameTime) : 0.0;
     return 0;
 }

@@ -206,3 +206,55 @@ TEST_F(RealisticCameraTest, ABrightnessSetThroughThePlugInShowsInTheNextPicture)
 }
 
 }  // namespace
+
+namespace {
+
+// Webcams that list every format twice (VIDEOINFOHEADER2 first), do not report
+// their rate, or do not connect again after a change: the plug-in reads each
+// block by its type, takes rate 0 as unknown, and says 14 when the graph stays
+// disconnected.
+TEST_F(RealisticCameraTest, FormatBlocksRatesAndReconnectsOfRealWebcams) {
+    struct Case {
+        const char* name;
+        bool videoInfo2;
+        bool rateUnreported;
+        bool reconnectFails;
+        int grabRectStatus;
+        int framerateStatus;
+        double readRate;
+    } cases[] = {
+        {"VIDEOINFOHEADER2 twins", true, false, false, 0, 0, 30.0},
+        {"rate 0", false, true, false, 0, 0, 0.0},
+        {"no reconnect", false, false, true, 14, 14, -1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto d = Webcam({{640, 480, MEDIASUBTYPE_YUY2, 30}, {320, 240, MEDIASUBTYPE_YUY2, 30}});
+        d.videoInfo2 = c.videoInfo2;
+        for (auto& f : d.formats) f.rateUnreported = c.rateUnreported;
+        vorksim::AddCamera(d);
+        TestGrabber* g = Open(4, 640, 480);
+        if (c.reconnectFails) vorksim::SetCallFault("IGraphBuilder::Connect", E_FAIL);
+        VORKDSOfferedFormat offered[8];
+        int count = 8;
+        ASSERT_EQ(g->ReadOfferedFormats(offered, count), 0);
+        for (int i = 0; i < count; ++i) EXPECT_TRUE(offered[i].width == 640 || offered[i].width == 320) << i;
+        int x = 0, y = 0, w = 320, h = 240;
+        EXPECT_EQ(g->WriteGrabRect(x, y, w, h), c.grabRectStatus);
+        if (c.readRate >= 0) {
+            double rate = -1;
+            EXPECT_EQ(g->ReadFramerate(rate), 0);
+            EXPECT_NEAR(rate, c.readRate, 0.01);
+            VORKDSFrameFormat format;
+            ASSERT_EQ(g->ReadFrameFormat(format), 0);
+            EXPECT_EQ(format.sourceWidth, 320);
+            EXPECT_EQ(format.sourceHeight, 240);
+        }
+        EXPECT_EQ(g->WriteFramerate(15.0), c.framerateStatus);
+        vorksim::ClearCallFaults();
+        g->DeInitGrabber();
+        vorksim::RemoveAllCameras();
+    }
+}
+
+}  // namespace
