@@ -1,8 +1,11 @@
 #include "Filter.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "Enumerators.h"
+#include "Presence.h"
+#include "Registration.h"
 
 namespace vcam {
 
@@ -77,6 +80,7 @@ Filter::Filter()
 }
 
 Filter::~Filter() {
+    if (!instance_.empty()) Presence::Leave(this);
     std::lock_guard<std::mutex> lock(mutex_);
     pin_.Deactivate();
 }
@@ -95,6 +99,7 @@ HRESULT Filter::QueryInterface(REFIID iid, void** out) {
         IsEqualIID(iid, IID_IBaseFilter))
         return Hand(static_cast<IBaseFilter*>(this), out);
     if (IsEqualIID(iid, IID_IPersistPropertyBag)) return Hand(static_cast<IPersistPropertyBag*>(this), out);
+    if (IsEqualIID(iid, IID_IAMVideoControl)) return Hand(static_cast<IAMVideoControl*>(this), out);
     if (IsEqualIID(iid, IID_IAMVideoProcAmp) && procAmp_.Present()) return Hand(&procAmpPart_, out);
     if (IsEqualIID(iid, IID_IAMCameraControl) && cameraControl_.Present()) return Hand(&cameraControlPart_, out);
     return E_NOINTERFACE;
@@ -119,10 +124,20 @@ HRESULT Filter::Stop() {
     return S_OK;
 }
 
+// What a camera that is gone or held by another program answers to a start.
+bool Filter::Usable(HRESULT& hr) const {
+    hr = S_OK;
+    if (unplugged_) hr = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+    else if (camera_.busy) hr = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+    return SUCCEEDED(hr);
+}
+
 HRESULT Filter::Pause() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_ == State_Stopped) {
-        if (HRESULT hr = pin_.Activate(); FAILED(hr)) return hr;
+        HRESULT hr;
+        if (!Usable(hr)) return hr;
+        if (FAILED(hr = pin_.Activate())) return hr;
     }
     state_ = State_Paused;
     pin_.StateChanged(state_);
@@ -131,16 +146,104 @@ HRESULT Filter::Pause() {
 }
 
 HRESULT Filter::Run(REFERENCE_TIME start) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (state_ == State_Stopped) {
-        if (HRESULT hr = pin_.Activate(); FAILED(hr)) return hr;
-    }
     {
-        std::lock_guard<std::mutex> time(timeMutex_);
-        start_ = start;
+        std::lock_guard<std::mutex> lock(mutex_);
+        HRESULT hr;
+        if (!Usable(hr)) return hr;
+        if (state_ == State_Stopped && FAILED(hr = pin_.Activate())) return hr;
+        {
+            std::lock_guard<std::mutex> time(timeMutex_);
+            start_ = start;
+        }
+        state_ = State_Running;
+        pin_.StateChanged(state_);
+        if (ranOnce_ || instance_.empty()) return S_OK;
+        ranOnce_ = true;
     }
-    state_ = State_Running;
-    pin_.StateChanged(state_);
+    // Outside the filter's lock: the presence watcher takes it the other way round.
+    if (camera_.unplugAfterMs) Presence::FirstRun(instance_, *camera_.unplugAfterMs, camera_.unplugBackMs);
+    return S_OK;
+}
+
+void Filter::Unplugged() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (unplugged_) return;
+        unplugged_ = true;
+    }
+    pin_.DeviceRemoved();
+    // The filter itself, without a reference: the graph holds it while the
+    // event waits in its queue, and FreeEventParams releases nothing.
+    NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))), 0);
+}
+
+void Filter::Returned() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!unplugged_ || returned_) return;
+        returned_ = true;
+    }
+    NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(static_cast<IBaseFilter*>(this))), 1);
+}
+
+// ---- Video control --------------------------------------------------------------------
+
+namespace {
+
+bool IsPin(IPin* pin, IBaseFilter* filter) {
+    CComPtr<IPin> ours;
+    return pin && SUCCEEDED(filter->FindPin(L"Capture", &ours)) && ours == pin;
+}
+
+}  // namespace
+
+HRESULT Filter::GetCaps(IPin* pin, LONG* flags) {
+    if (!flags) return E_POINTER;
+    if (!IsPin(pin, this)) return E_INVALIDARG;
+    *flags = 0;
+    return S_OK;
+}
+
+HRESULT Filter::SetMode(IPin* pin, LONG mode) {
+    if (!IsPin(pin, this)) return E_INVALIDARG;
+    return mode == 0 ? S_OK : E_INVALIDARG;
+}
+
+HRESULT Filter::GetMode(IPin* pin, LONG* mode) {
+    if (!mode) return E_POINTER;
+    if (!IsPin(pin, this)) return E_INVALIDARG;
+    *mode = 0;
+    return S_OK;
+}
+
+HRESULT Filter::GetCurrentActualFrameRate(IPin* pin, LONGLONG* interval) {
+    if (!interval) return E_POINTER;
+    if (!IsPin(pin, this)) return E_INVALIDARG;
+    *interval = pin_.Interval();
+    return *interval ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
+HRESULT Filter::GetMaxAvailableFrameRate(IPin* pin, LONG index, SIZE size, LONGLONG* interval) {
+    if (!interval) return E_POINTER;
+    if (!IsPin(pin, this)) return E_INVALIDARG;
+    std::vector<double> rates;
+    if (HRESULT hr = pin_.FrameRates(index, size, rates); FAILED(hr)) return hr;
+    *interval = IntervalOf(*std::max_element(rates.begin(), rates.end()));
+    return S_OK;
+}
+
+// The list in task memory, for the caller to free; only its length when the
+// caller passes no pointer for it.
+HRESULT Filter::GetFrameRateList(IPin* pin, LONG index, SIZE size, LONG* count, LONGLONG** intervals) {
+    if (!count) return E_POINTER;
+    if (!IsPin(pin, this)) return E_INVALIDARG;
+    std::vector<double> rates;
+    if (HRESULT hr = pin_.FrameRates(index, size, rates); FAILED(hr)) return hr;
+    *count = static_cast<LONG>(rates.size());
+    if (!intervals) return S_OK;
+    *intervals = static_cast<LONGLONG*>(CoTaskMemAlloc(rates.size() * sizeof(LONGLONG)));
+    if (!*intervals) return E_OUTOFMEMORY;
+    for (size_t i = 0; i < rates.size(); ++i) (*intervals)[i] = IntervalOf(rates[i]);
     return S_OK;
 }
 
@@ -238,7 +341,7 @@ bool ReadString(IPropertyBag* bag, const wchar_t* name, std::wstring& value) {
 HRESULT Filter::Load(IPropertyBag* bag, IErrorLog*) {
     if (!bag) return E_POINTER;
     std::wstring text = L"[camera]\n";
-    for (const wchar_t* key : {L"FriendlyName", L"DevicePath", L"Formats", L"FrameRate", L"ProcAmp", L"CameraControl", L"StreamConfig"}) {
+    for (const wchar_t* key : kDescriptionKeys) {
         std::wstring value;
         if (ReadString(bag, key, value)) text += std::wstring(key) + L"=" + value + L"\n";
     }
@@ -247,9 +350,15 @@ HRESULT Filter::Load(IPropertyBag* bag, IErrorLog*) {
     if (!vork::ParseCameraDescriptions(text, L"registry", cameras, error) || cameras.size() != 1) return E_FAIL;
     for (const vork::VideoFormat& f : cameras.front().formats)
         if (!CanPaint(f.subtype)) return E_FAIL;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (state_ != State_Stopped) return VFW_E_WRONG_STATE;
-    UseCamera(cameras.front());
+    std::wstring instance;
+    ReadString(bag, kInstanceKey, instance);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (state_ != State_Stopped || !instance_.empty()) return VFW_E_WRONG_STATE;
+        UseCamera(cameras.front());
+        instance_ = instance;
+    }
+    if (!instance_.empty()) Presence::Join(this);
     return S_OK;
 }
 

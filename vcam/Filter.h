@@ -103,9 +103,17 @@ public:
     HRESULT Activate();    // stopped to paused: commit the allocator, start the thread
     void Deactivate();     // to stopped: decommit, then join the thread
     void StateChanged(FILTER_STATE state);  // paused and running: tell the thread
+    void DeviceRemoved();  // no frame ever again
+    // The rates of a format of the stream caps at its size.
+    HRESULT FrameRates(LONG index, SIZE size, std::vector<double>& rates) const;
+    REFERENCE_TIME Interval();  // of the connection; 0 unconnected
 
 private:
     std::vector<MediaType> OfferedTypes() const;
+    // The format of a stream caps index, and whether that index is its
+    // VIDEOINFOHEADER2 twin; none beyond the caps.
+    const vork::VideoFormat* CapsFormat(int index, bool& info2) const;
+    REFERENCE_TIME StreamInterval() const;
     bool Deliverable(const AM_MEDIA_TYPE& type) const;
     HRESULT TryConnection(IPin* receiver, const AM_MEDIA_TYPE& type);
     HRESULT DecideAllocator(IMemInputPin* input, const AM_MEDIA_TYPE& type);
@@ -126,10 +134,13 @@ private:
     std::condition_variable wake_;
     bool quit_ = false;
     bool running_ = false;
-    ULONG frames_ = 0;  // frames made since the camera was created
+    bool removed_ = false;
+    ULONG runs_ = 0;      // how often the filter went to running
+    ULONG frames_ = 0;    // frames made since the camera was created; the streaming thread's
+    LONG sinceRun_ = 0;   // frames made since the last run; the streaming thread's
 };
 
-class Filter final : public IBaseFilter, public IPersistPropertyBag {
+class Filter final : public IBaseFilter, public IPersistPropertyBag, public IAMVideoControl {
 public:
     Filter();
     ~Filter();
@@ -157,6 +168,13 @@ public:
     HRESULT STDMETHODCALLTYPE InitNew() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* log) override;
     HRESULT STDMETHODCALLTYPE Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
+    // IAMVideoControl: no flipping or triggers, only the rates.
+    HRESULT STDMETHODCALLTYPE GetCaps(IPin* pin, LONG* flags) override;
+    HRESULT STDMETHODCALLTYPE SetMode(IPin* pin, LONG mode) override;
+    HRESULT STDMETHODCALLTYPE GetMode(IPin* pin, LONG* mode) override;
+    HRESULT STDMETHODCALLTYPE GetCurrentActualFrameRate(IPin* pin, LONGLONG* interval) override;
+    HRESULT STDMETHODCALLTYPE GetMaxAvailableFrameRate(IPin* pin, LONG index, SIZE size, LONGLONG* interval) override;
+    HRESULT STDMETHODCALLTYPE GetFrameRateList(IPin* pin, LONG index, SIZE size, LONG* count, LONGLONG** intervals) override;
 
     // For the pin.
     std::mutex& Lock() { return mutex_; }
@@ -169,8 +187,17 @@ public:
     // What the proc-amp's settings do to the picture now.
     vork::PictureSettings PictureNow() { return procAmp_.Picture(); }
 
+    // The registered camera this filter was bound to; empty for one created
+    // without a moniker.
+    const std::wstring& Instance() const { return instance_; }
+    // The camera was unplugged (for good, for this filter) or came back: the
+    // graph the filter is in hears EC_DEVICE_LOST with 0, then with 1.
+    void Unplugged();
+    void Returned();
+
 private:
     void UseCamera(const vork::DescribedCamera& camera);
+    bool Usable(HRESULT& hr) const;
 
     ModuleReference module_;
     RefCount refs_;
@@ -184,6 +211,11 @@ private:
     IFilterGraph* graph_ = nullptr;  // the graph holds the filter, not the other way round
     std::wstring name_;
     vork::DescribedCamera camera_;
+    std::wstring instance_;  // set once by Load, before the filter is in a graph
+    // Whether the camera was unplugged under it, then came back; under mutex_.
+    bool unplugged_ = false;
+    bool returned_ = false;
+    bool ranOnce_ = false;
     ControlSet procAmp_;
     ControlSet cameraControl_;
     ControlPart<IAMVideoProcAmp> procAmpPart_;

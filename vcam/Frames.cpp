@@ -34,6 +34,15 @@ void FramePainter::Pack(const vork::PictureSettings& settings) {
     settings_ = settings;
 }
 
+// Scales the whole output: k((p*gain - 128)*contrast + 128 + offset) is the
+// same expression with contrast and offset scaled.
+vork::PictureSettings Dimmed(const vork::PictureSettings& settings, double level) {
+    vork::PictureSettings dimmed = settings;
+    dimmed.contrast = settings.contrast * level;
+    dimmed.offset = settings.offset * level + 128.0 * level - 128.0;
+    return dimmed;
+}
+
 bool FramePainter::Paint(uint32_t counter, const vork::PictureSettings& settings, BYTE* frame, size_t size) {
     if (settings != settings_) Pack(settings);
     if (size < packed_.size() || packed_.empty()) return false;

@@ -81,11 +81,12 @@ STDAPI DllRegisterServer() { return vcam::RegisterDefaultCamera(); }
 
 STDAPI DllUnregisterServer() { return vcam::UnregisterCameras(); }
 
-// regsvr32 /i:"cameras.ini" vorkvcam.dll registers the cameras of a description
-// file in place of those registered before; regsvr32 /u /i:... removes them.
+// regsvr32 /n /i:"cameras.ini" vorkvcam.dll registers the cameras of a
+// description file in place of those registered before; /i:"unplug:PATH" and
+// /i:"plug:PATH" unplug and return a camera; regsvr32 /u /i:... removes them all.
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     if (!install) return vcam::UnregisterCameras();
-    return vcam::RegisterDescribedCameras(commandLine ? commandLine : L"");
+    return vcam::Install(commandLine ? commandLine : L"");
 }
 
 }  // extern "C"

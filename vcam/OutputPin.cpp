@@ -46,33 +46,37 @@ ULONG OutputPin::Release() { return filter_.Release(); }
 // ---- Types ----------------------------------------------------------------------------
 
 // After SetFormat only that format, as capture pins do; before, every format,
-// the first being the default.
+// the first being the default. A camera of VIDEOINFOHEADER2 offers each
+// format in it first, as many Windows camera drivers do.
 std::vector<MediaType> OutputPin::OfferedTypes() const {
     if (!current_.Empty()) return {current_};
     std::vector<MediaType> types;
-    for (const vork::VideoFormat& f : filter_.Camera().formats) types.push_back(TypeOf(f));
+    for (const vork::VideoFormat& f : filter_.Camera().formats) {
+        if (filter_.Camera().videoInfo2) types.push_back(TypeOf(f, true));
+        types.push_back(TypeOf(f));
+    }
     return types;
 }
 
 namespace {
 
 // The camera's format that a type asks for, or none.
-const vork::VideoFormat* FormatAsked(const AM_MEDIA_TYPE& type, const std::vector<vork::VideoFormat>& formats) {
-    for (const vork::VideoFormat& f : formats)
-        if (Asks(type, f)) return &f;
+const vork::VideoFormat* FormatAsked(const AM_MEDIA_TYPE& type, const vork::DescribedCamera& camera) {
+    for (const vork::VideoFormat& f : camera.formats)
+        if (Asks(type, f, camera.videoInfo2)) return &f;
     return nullptr;
 }
 
 // The camera's own type for what a request asks: its image size and masks,
-// with the request's row order and frame interval.
-MediaType Completed(const AM_MEDIA_TYPE& request, const std::vector<vork::VideoFormat>& formats) {
-    const vork::VideoFormat* f = FormatAsked(request, formats);
+// in the request's format block, with its row order and frame interval.
+MediaType Completed(const AM_MEDIA_TYPE& request, const vork::DescribedCamera& camera) {
+    const vork::VideoFormat* f = FormatAsked(request, camera);
     if (!f) return MediaType();
-    MediaType type = TypeOf(*f);
-    const auto* asked = reinterpret_cast<const VIDEOINFOHEADER*>(request.pbFormat);
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.get().pbFormat);
-    if (asked->AvgTimePerFrame) vih->AvgTimePerFrame = asked->AvgTimePerFrame;
-    vih->bmiHeader.biHeight = asked->bmiHeader.biHeight;
+    MediaType type = TypeOf(*f, IsVideoInfo2(request));
+    const VideoHeader asked = HeaderOf(request);
+    const VideoHeader made = HeaderOf(type.get());
+    if (*asked.interval) *made.interval = *asked.interval;
+    made.bitmap->biHeight = asked.bitmap->biHeight;
     return type;
 }
 
@@ -80,9 +84,8 @@ MediaType Completed(const AM_MEDIA_TYPE& request, const std::vector<vork::VideoF
 
 // One of the camera's formats; after SetFormat, the one it chose.
 bool OutputPin::Deliverable(const AM_MEDIA_TYPE& type) const {
-    const auto& formats = filter_.Camera().formats;
-    const vork::VideoFormat* f = FormatAsked(type, formats);
-    return f && (current_.Empty() || FormatAsked(current_.get(), formats) == f);
+    const vork::VideoFormat* f = FormatAsked(type, filter_.Camera());
+    return f && (current_.Empty() || FormatAsked(current_.get(), filter_.Camera()) == f);
 }
 
 // ---- Connection ---------------------------------------------------------------------
@@ -115,7 +118,7 @@ HRESULT OutputPin::Connect(IPin* receiver, const AM_MEDIA_TYPE* type) {
 
 HRESULT OutputPin::TryConnection(IPin* receiver, const AM_MEDIA_TYPE& request) {
     if (!Deliverable(request)) return VFW_E_TYPE_NOT_ACCEPTED;
-    MediaType type = Completed(request, filter_.Camera().formats);
+    MediaType type = Completed(request, filter_.Camera());
     if (HRESULT hr = receiver->ReceiveConnection(this, &type.get()); FAILED(hr)) return hr;
     CComPtr<IMemInputPin> input;
     HRESULT hr = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
@@ -255,7 +258,7 @@ HRESULT OutputPin::SetFormat(AM_MEDIA_TYPE* request) {
     CComPtr<IFilterGraph> graph;
     {
         std::lock_guard<std::mutex> lock(filter_.Lock());
-        MediaType type = Completed(*request, filter_.Camera().formats);
+        MediaType type = Completed(*request, filter_.Camera());
         if (type.Empty()) return VFW_E_INVALIDMEDIATYPE;
         if (peer_) {
             if (filter_.State() != State_Stopped) return VFW_E_NOT_STOPPED;
@@ -282,29 +285,54 @@ HRESULT OutputPin::GetFormat(AM_MEDIA_TYPE** type) {
 
 HRESULT OutputPin::GetNumberOfCapabilities(int* count, int* size) {
     if (!count || !size) return E_POINTER;
-    *count = static_cast<int>(filter_.Camera().formats.size());
+    *count = static_cast<int>(filter_.Camera().formats.size() * (filter_.Camera().videoInfo2 ? 2 : 1));
     *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
 }
 
+const vork::VideoFormat* OutputPin::CapsFormat(int index, bool& info2) const {
+    const vork::DescribedCamera& camera = filter_.Camera();
+    const int each = camera.videoInfo2 ? 2 : 1;
+    if (index < 0 || index >= static_cast<int>(camera.formats.size()) * each) return nullptr;
+    info2 = camera.videoInfo2 && index % 2 == 0;
+    return &camera.formats[static_cast<size_t>(index / each)];
+}
+
 HRESULT OutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
     if (!type || !caps) return E_POINTER;
-    const auto& formats = filter_.Camera().formats;
-    if (index < 0 || index >= static_cast<int>(formats.size())) return S_FALSE;
-    const vork::VideoFormat& f = formats[static_cast<size_t>(index)];
-    *type = TypeOf(f).TaskCopy();
+    bool info2 = false;
+    const vork::VideoFormat* format = CapsFormat(index, info2);
+    if (!format) return S_FALSE;
+    const vork::VideoFormat& f = *format;
+    *type = TypeOf(f, info2).TaskCopy();
     if (!*type) return E_OUTOFMEMORY;
     VIDEO_STREAM_CONFIG_CAPS c{};
-    c.guid = FORMAT_VideoInfo;
+    c.guid = info2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
     c.InputSize = c.MinCroppingSize = c.MaxCroppingSize = c.MinOutputSize = c.MaxOutputSize = {f.width, f.height};
     c.CropGranularityX = c.CropGranularityY = c.OutputGranularityX = c.OutputGranularityY = 1;
-    c.MinFrameInterval = static_cast<LONGLONG>(10000000.0 / f.fps);
-    c.MaxFrameInterval = 10000000LL * 10;  // down to 0.1 frames per second
+    const std::vector<double> rates = RatesOf(f);
+    c.MinFrameInterval = IntervalOf(*std::max_element(rates.begin(), rates.end()));
+    // One rate: down to 0.1 frames per second; a list: its slowest.
+    c.MaxFrameInterval = f.rates.empty() ? 10000000LL * 10 : IntervalOf(*std::min_element(rates.begin(), rates.end()));
     const LONGLONG bits = static_cast<LONGLONG>(vork::StrideOf(f.subtype, f.width)) * f.height * 8;
     c.MinBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(bits / 10, 0x7FFFFFFF));
     c.MaxBitsPerSecond = static_cast<LONG>(std::min<LONGLONG>(static_cast<LONGLONG>(bits * f.fps), 0x7FFFFFFF));
     std::memcpy(caps, &c, sizeof(c));
     return S_OK;
+}
+
+HRESULT OutputPin::FrameRates(LONG index, SIZE size, std::vector<double>& rates) const {
+    bool info2 = false;
+    const vork::VideoFormat* f = CapsFormat(index, info2);
+    if (!f || size.cx != f->width || size.cy != f->height) return E_INVALIDARG;
+    rates = RatesOf(*f);
+    return S_OK;
+}
+
+REFERENCE_TIME OutputPin::Interval() {
+    std::lock_guard<std::mutex> lock(filter_.Lock());
+    const VideoHeader header = HeaderOf(connection_.get());
+    return header.interval ? *header.interval : 0;
 }
 
 // ---- Streaming ----------------------------------------------------------------------
@@ -337,27 +365,56 @@ void OutputPin::Deactivate() {
 void OutputPin::StateChanged(FILTER_STATE state) {
     {
         std::lock_guard<std::mutex> lock(streamMutex_);
+        if (state == State_Running && !running_) ++runs_;
         running_ = state == State_Running;
     }
     wake_.notify_all();
+}
+
+void OutputPin::DeviceRemoved() {
+    {
+        std::lock_guard<std::mutex> lock(streamMutex_);
+        removed_ = true;
+    }
+    wake_.notify_all();
+}
+
+// The interval between frames: the connection's, or the format's own rate
+// where the connection says 0; none for a camera that streams flat out.
+REFERENCE_TIME OutputPin::StreamInterval() const {
+    if (filter_.Camera().unthrottled) return 0;
+    const REFERENCE_TIME asked = *HeaderOf(connection_.get()).interval;
+    if (asked) return asked;
+    const vork::VideoFormat* f = FormatAsked(connection_.get(), filter_.Camera());
+    return f ? IntervalOf(f->fps) : IntervalOf(30.0);
 }
 
 void OutputPin::Push() {
     // Stopped, the connection cannot change, so these stay as they are.
     CComPtr<IMemAllocator> allocator = allocator_;
     CComPtr<IMemInputPin> input = input_;
-    const VIDEOINFOHEADER* vih = connection_.VideoInfo();
-    const REFERENCE_TIME interval = filter_.Camera().unthrottled ? 0 : std::max<REFERENCE_TIME>(vih->AvgTimePerFrame, 1);
-    FramePainter painter(connection_.get().subtype, vih->bmiHeader.biWidth, vih->bmiHeader.biHeight);
+    const BITMAPINFOHEADER& bitmap = *HeaderOf(connection_.get()).bitmap;
+    const REFERENCE_TIME interval = StreamInterval();
+    FramePainter painter(connection_.get().subtype, bitmap.biWidth, bitmap.biHeight);
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::microseconds(interval / 10);
+    const auto startDelay = std::chrono::milliseconds(filter_.Camera().startDelayMs);
     auto due = Clock::now();
+    ULONG run = 0;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(streamMutex_);
-            wake_.wait(lock, [&] { return quit_ || running_; });
+            wake_.wait(lock, [&] { return quit_ || (running_ && !removed_); });
             if (quit_) return;
-            if (interval && wake_.wait_until(lock, due, [&] { return quit_ || !running_; })) continue;
+            // Each run starts the camera afresh: its delay, then its dark frames.
+            const bool started = run != runs_;
+            if (started) {
+                run = runs_;
+                due = Clock::now() + startDelay;
+                sinceRun_ = 0;
+            }
+            if ((interval || started) && wake_.wait_until(lock, due, [&] { return quit_ || !running_ || removed_; }))
+                continue;
         }
         const auto now = Clock::now();
         due = std::max(due + period, now - period);
@@ -378,7 +435,11 @@ HRESULT OutputPin::DeliverOne(FramePainter& painter, IMemAllocator* allocator, I
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return E_UNEXPECTED;
     const size_t size = static_cast<size_t>(sample->GetSize());
-    if (!painter.Paint(frames_, filter_.PictureNow(), data, size)) return E_UNEXPECTED;
+    const LONG dark = filter_.Camera().darkFrames;
+    vork::PictureSettings settings = filter_.PictureNow();
+    if (sinceRun_ < dark) settings = Dimmed(settings, static_cast<double>(sinceRun_) / dark);
+    ++sinceRun_;
+    if (!painter.Paint(frames_, settings, data, size)) return E_UNEXPECTED;
     sample->SetActualDataLength(static_cast<LONG>(painter.FrameBytes()));
     REFERENCE_TIME start = 0;
     if (filter_.StreamTime(start)) {

@@ -2,6 +2,12 @@
 // entry per camera in the video input device category, made with
 // IFilterMapper2. Each entry's property bag holds the camera's name, device
 // path and description, which the filter reads when a moniker creates it.
+//
+// An unplugged camera leaves the category, as a removed device does: its
+// entry is unregistered, and a value named after its instance under
+// HKCU\Software\VORK\vorkvcam\Unplugged keeps its description until it
+// returns under the same instance. Every process with a filter of the camera
+// watches that key (see Presence.h).
 #pragma once
 
 #include <windows.h>
@@ -10,13 +16,29 @@
 
 namespace vcam {
 
+// The bag's keys that describe a camera, named as in a description file.
+inline const wchar_t* const kDescriptionKeys[] = {
+    L"FriendlyName", L"DevicePath", L"Formats",    L"FrameRate", L"ProcAmp", L"CameraControl",
+    L"StreamConfig", L"StartDelay", L"DarkFrames", L"Unplug",    L"VideoInfo2", L"Busy"};
+// The bag's name of the camera's registered instance.
+inline const wchar_t kInstanceKey[] = L"Instance";
+inline const wchar_t kUnpluggedKey[] = L"Software\\VORK\\vorkvcam\\Unplugged";
+
 // One camera with the default description, for a machine without a camera.
 HRESULT RegisterDefaultCamera();
 // The cameras of a description file, in place of any registered before. A bad
 // file, or a format this filter cannot make, registers nothing and says why on
 // the standard error.
 HRESULT RegisterDescribedCameras(const std::wstring& path);
-// Every camera of this filter class, and the class itself.
+// Every camera of this filter class, unplugged ones too, and the class itself.
 HRESULT UnregisterCameras();
+
+// A registered camera taken out of the category, and put back.
+HRESULT UnplugCamera(const std::wstring& instance);
+HRESULT ReturnCamera(const std::wstring& instance);
+
+// What regsvr32 /i: hands over: "unplug:PATH" and "plug:PATH" unplug and return
+// the cameras of that device path; anything else is a description file.
+HRESULT Install(const std::wstring& commandLine);
 
 }  // namespace vcam
