@@ -255,6 +255,24 @@ TEST_F(ServeTest, WhatTheCameraRefusesLeavesNothingBehind) {
     EXPECT_EQ(Stop(SIGTERM), 130);
 }
 
+TEST_F(ServeTest, ThePageOutlivesAPulledCamera) {
+    WriteTextFile(dir.path() / "usb.ini", "[u]\nFriendlyName=USB\nDevicePath=usb-1\nFormats=320x240 RGB24 30\nUnplug=300/300\n");
+    Start({"--listen", "127.0.0.1:0", "--cameras", "usb.ini"});
+    ASSERT_GT(port_, 0);
+    auto until = [&](const char* what) {
+        std::string state;
+        for (int i = 0; i < 400 && state.find(what) == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the server publishes every 300 ms
+            state = Exchange(port_, Request{}).body;
+        }
+        return state;
+    };
+    EXPECT_NE(until("\"lost\":true").find("camera lost, waiting for it"), std::string::npos);
+    const long before = Frames(until("\"lost\":false"));
+    EXPECT_GT(Frames(FreshState()), before) << "no live picture after the return";
+    EXPECT_EQ(Stop(SIGTERM), 130);
+}
+
 TEST_F(ServeTest, APortInUseIsAnErrorAndBeyondLoopbackATokenIsNeeded) {
     const std::string address = Start({"--listen", "0.0.0.0:0"});
     ASSERT_GT(port_, 0);

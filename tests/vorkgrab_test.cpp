@@ -109,6 +109,55 @@ TEST_F(VorkgrabTest, AContinuousRunCountsItsFrames) {
     EXPECT_FALSE(fs::exists(dir.path() / "run" / "f_003.ppm"));
 }
 
+double MeanLevel(const Image& image) {
+    double sum = 0;
+    for (uint8_t v : image.rgb) sum += v;
+    return image.rgb.empty() ? 0 : sum / static_cast<double>(image.rgb.size());
+}
+
+TEST_F(VorkgrabTest, PicturesWaitForTheCameraToSettle) {
+    ASSERT_EQ(RunTool(dir.path(), {"snap", "--out", "full.ppm"}).exitCode, 0);
+    const double full = MeanLevel(Decode(dir.path() / "full.ppm"));
+    struct Case {
+        int darkFrames;
+        const char* skip;  // "" for the default
+        double low, high;  // the picture's level as a share of the settled picture's
+    } cases[] = {{10, "", 0.95, 1.05}, {60, "", 0.95, 1.05}, {10, "0", 0.0, 0.15}, {10, "5", 0.35, 0.65}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.darkFrames) + " dark frames, --skip " + c.skip);
+        WriteTextFile(dir.path() / "dark.ini", "[d]\nFriendlyName=D\nDevicePath=d\nFormats=640x480 RGB24 30\nDarkFrames=" +
+                                                   std::to_string(c.darkFrames) + "\n");
+        std::vector<std::string> args{"snap", "--cameras", "dark.ini", "--out", "d.ppm", "--force"};
+        if (*c.skip) args.insert(args.end(), {"--skip", c.skip});
+        const Result r = RunTool(dir.path(), args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const double level = MeanLevel(Decode(dir.path() / "d.ppm")) / full;
+        EXPECT_GE(level, c.low);
+        EXPECT_LE(level, c.high);
+        EXPECT_EQ(r.err.find("dropped") != std::string::npos, *c.skip == 0 || std::string(c.skip) != "0") << r.err;
+    }
+}
+
+TEST_F(VorkgrabTest, AContinuousRunOutlivesAPulledCamera) {
+    WriteTextFile(dir.path() / "usb.ini", "[u]\nFriendlyName=USB\nDevicePath=usb-1\nFormats=320x240 RGB24 30\nUnplug=300/300\n");
+    const std::string ini = "[DSGRABBER]\r\nFriendlyNamePart=USB\r\nDevicePath=usb-1\r\n";
+    WriteTextFile(dir.path() / "user.ini", ini);
+    const std::vector<std::string> run{"snap",    "--continuous", "--seconds", "1.5",      "--every", "5",
+                                       "--ini",   "user.ini",     "--cameras", "usb.ini", "--out",   "u/f_%03d.ppm",
+                                       "--size",  "320x240"};
+    Result r = RunTool(dir.path(), run);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("the camera was lost; waiting for it to come back"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the camera is back after"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadTextFile(dir.path() / "user.ini"), ini);
+    EXPECT_TRUE(fs::exists(dir.path() / "u" / "f_004.ppm")) << "no pictures after the return";
+    EXPECT_EQ(Decode(dir.path() / "u" / "f_004.ppm").width, 320) << "the size in force was not applied again";
+    std::vector<std::string> once = run;
+    once.insert(once.end(), {"--no-reconnect", "--force"});
+    r = RunTool(dir.path(), once);
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+}
+
 TEST_F(VorkgrabTest, TheWebcamDescriptionGivesPicturesThroughTheGraphsFilters) {
     const std::string webcam = std::string(VORK_CAMERAS_DIR) + "/webcam.ini";
     WriteTextFile(dir.path() / "mjpg.ini", "[m]\nFriendlyName=M\nDevicePath=m\nFormats=1280x720 MJPG 30, 640x480 MJPG 30\n");

@@ -10,7 +10,7 @@
 #include "VORKDirectShowGrabber.h"
 
 int ListCommand(CVORKDirectShowGrabber& g);
-int SnapCommand(CVORKDirectShowGrabber& g, const Options& o);
+int SnapCommand(Plugin& plugin, const Options& o);
 int PropsCommand(CVORKDirectShowGrabber& g);
 int SetCommand(CVORKDirectShowGrabber& g, const Options& o);
 int FormatCommand(Plugin& plugin, const Options& o);

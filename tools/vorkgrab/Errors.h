@@ -1,5 +1,5 @@
 // How a command ends when it cannot do what it was asked: a usage error (exit 2)
-// or a failure (exit 1), each with one line for the user.
+// or a failure (exit 1, or 3 for a lost camera), each with one line for the user.
 #pragma once
 
 #include <string>
@@ -7,6 +7,7 @@
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 constexpr int kUsageError = 2;
+constexpr int kCameraLost = 3;  // --no-reconnect: the camera went away
 constexpr int kInterrupted = 130;
 
 struct UsageError {
@@ -15,4 +16,5 @@ struct UsageError {
 
 struct Failure {
     std::string message;
+    int code = kFailure;
 };

@@ -98,3 +98,54 @@ std::wstring Saver::SaveUnderFreeName(const RgbImage& picture) {
     }
     throw Failure{"no free name for the picture: the next 10000 names of --out are taken"};
 }
+
+namespace {
+
+double MeanLevel(const RgbImage& picture) {
+    // Every 7th byte: all three channels in turn, and no stripe of the picture.
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = 0; i < picture.rgb.size(); i += 7, ++n) sum += picture.rgb[i];
+    return n ? sum / static_cast<double>(n) : 0.0;
+}
+
+}  // namespace
+
+bool Settling::Level() const {
+    const auto [low, high] = std::minmax_element(levels_.begin(), levels_.end());
+    return *high - *low <= std::max(1.5, 0.02 * *high);
+}
+
+std::vector<RgbImage> Settling::Take(RgbImage frame, double elapsedMs) {
+    std::vector<RgbImage> usable;
+    if (settled_) {
+        usable.push_back(std::move(frame));
+        return usable;
+    }
+    if (skip_ >= 0) {
+        if (dropped_ < skip_) {
+            ++dropped_;
+            return usable;
+        }
+        settled_ = true;
+        usable.push_back(std::move(frame));
+        return usable;
+    }
+    levels_.push_back(MeanLevel(frame));
+    window_.push_back(std::move(frame));
+    if (window_.size() > kWindow) {
+        window_.erase(window_.begin());
+        levels_.erase(levels_.begin());
+        ++dropped_;
+    }
+    if (window_.size() == kWindow && Level()) {
+        settled_ = true;
+        usable.swap(window_);
+    } else if (elapsedMs >= kLimitMs) {
+        settled_ = timedOut_ = true;
+        dropped_ += static_cast<long long>(window_.size()) - 1;
+        usable.push_back(std::move(window_.back()));
+        window_.clear();
+    }
+    return usable;
+}

@@ -51,3 +51,34 @@ private:
     long long saved_ = 0;
     long long next_ = 0;  // SaveUnderFreeName's next index
 };
+
+// When a starting camera's picture has settled. A webcam's first frames are
+// dark while its exposure finds the scene, and may rise slowly, so one frame's
+// step says little: the picture counts as settled when the mean level of
+// kWindow frames in a row varies by at most 2% of that level (1.5 levels for a
+// dark scene), which a rise of any speed does not meet until it levels off.
+// Frames of a window that settles are all kept; frames before it are dropped.
+// With a fixed count, exactly that many frames are dropped.
+class Settling {
+public:
+    static constexpr size_t kWindow = 4;
+    static constexpr int kLimitMs = 3000;  // after that, the latest frame is taken as it is
+
+    explicit Settling(long long skip) : skip_(skip) {}
+    // Takes the next frame; returns the frames that may now be used (none while
+    // settling; then the kept ones and each later frame), oldest first.
+    std::vector<RgbImage> Take(RgbImage frame, double elapsedMs);
+    bool settled() const { return settled_; }
+    bool timedOut() const { return timedOut_; }
+    long long dropped() const { return dropped_; }
+
+private:
+    bool Level() const;
+
+    long long skip_;
+    bool settled_ = false;
+    bool timedOut_ = false;
+    long long dropped_ = 0;
+    std::vector<RgbImage> window_;
+    std::vector<double> levels_;
+};

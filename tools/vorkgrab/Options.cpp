@@ -38,6 +38,11 @@ const char kUsage[] =
     "  --every K                 save every K-th frame only\n"
     "  --seconds S               run for S seconds instead of a count\n"
     "  --timeout MS              wait for a frame at most MS milliseconds (default 5000)\n"
+    "  --skip N                  drop the first N frames of the stream; 0 takes the first frame as\n"
+    "                            delivered, by single snaps where the channel uses them (default:\n"
+    "                            drop frames until the picture has settled, at most 3 seconds)\n"
+    "  --no-reconnect            snap --continuous, serve: end (exit 3) when the camera is lost instead\n"
+    "                            of waiting for it to come back\n"
     "  --color-mode M            0 RGB8, 2 RGB555, 3 RGB565, 4 RGB24, 5 RGB32\n"
     "  --size WxH                the grab rectangle, e.g. 320x240\n"
     "  --fps F                   the frame rate\n"
@@ -127,6 +132,9 @@ void CheckCombination(const Options& o) {
     if (!known) throw UsageError{"unknown command " + Printable(o.command)};
     if (o.command == "set" && o.assignments.empty()) throw UsageError{"set: no NAME=PERCENT given"};
     if (!o.settings.empty() && o.command != "snap") throw UsageError{"--set is for snap; use the set command"};
+    if (o.skip >= 0 && o.command != "snap") throw UsageError{"--skip is for snap"};
+    if (o.noReconnect && o.command != "serve" && !(o.command == "snap" && o.continuous))
+        throw UsageError{"--no-reconnect is for snap --continuous and serve"};
     if (o.command == "serve") (void)OutputPattern(o.out);
     if (o.command == "snap") {
         CheckSettings(o.settings);
@@ -158,6 +166,8 @@ Options ParseOptions(int argc, char** argv) {
         else if (arg == "--every") o.every = Whole(arg, value(), 1, kMaxCount);
         else if (arg == "--seconds") o.seconds = Positive(arg, value(), kMaxSeconds);
         else if (arg == "--continuous") o.continuous = true;
+        else if (arg == "--skip") o.skip = Whole(arg, value(), 0, kMaxCount);
+        else if (arg == "--no-reconnect") o.noReconnect = true;
         else if (arg == "--force") o.force = true;
         else if (arg == "--verbose") o.verbose = true;
         else if (arg == "--fps") o.fps = Positive(arg, value(), kMaxFps);

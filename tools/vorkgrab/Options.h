@@ -21,6 +21,8 @@ struct Options {
     long long every = 1;
     double seconds = 0;
     bool continuous = false;
+    long long skip = -1;  // frames dropped after the start; -1: until the picture settles
+    bool noReconnect = false;
     bool force = false;
     bool verbose = false;
     bool help = false;

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "Commands.h"
+#include "DeviceWatch.h"
 #include "serve/ServeHttp.h"
 #include "Errors.h"
 #include "Frames.h"
@@ -125,7 +126,7 @@ private:
         if (listenerDone_.get_future().wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
             http_.CutConnections(SHUT_RDWR);
         listener.join();
-        if (g().IsGrabThreadRunning()) g().StopGrabThread(true);
+        if (plugin_.IsOpen() && g().IsGrabThreadRunning()) g().StopGrabThread(true);
     }
 
     // ---- The board's thread ------------------------------------------------------
@@ -134,7 +135,9 @@ private:
         auto lastState = Clock::time_point{};
         while (!vork::Interrupted()) {
             PumpMessages();
-            if (acquiring_) TakeFrame();
+            if (lost_) WaitForCamera();
+            else if (CameraGone()) Lose();
+            else if (acquiring_) TakeFrame();
             else std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no camera: only requests
             RunJobs();
             if (Clock::now() - lastState > std::chrono::milliseconds(300)) {
@@ -146,10 +149,60 @@ private:
         }
     }
 
+    // An error event 31, or frames stopping with the device gone from the
+    // enumeration.
+    bool CameraGone() {
+        if (g_reports.deviceLost != lostSeen_) return true;
+        return acquiring_ && Clock::now() - lastFrame_ > std::chrono::milliseconds(o_.timeout) &&
+               !DeviceAttached(devicePath_);
+    }
+
+    // The board is closed while the camera is away: opening it then would fall
+    // back to another camera and rewrite the user's INI file.
+    void Lose() {
+        lostSeen_ = g_reports.deviceLost;
+        if (o_.noReconnect) throw Failure{"the camera was lost", kCameraLost};
+        std::fprintf(stderr, "the camera was lost; waiting for it to come back\n");
+        Stop();
+        reader_.reset();
+        plugin_.Close();
+        lost_ = true;
+        lostAt_ = Clock::now();
+        message_ = "camera lost, waiting for it";
+    }
+
+    void WaitForCamera() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (Clock::now() - lastLook_ < std::chrono::milliseconds(200)) return;
+        lastLook_ = Clock::now();
+        if (!DeviceAttached(devicePath_)) return;
+        plugin_.Open(o_);
+        PumpMessages();
+        lostSeen_ = g_reports.deviceLost;
+        lost_ = false;
+        if (o_.fps && g().IsInitialized()) g().WriteFramerate(*o_.fps);
+        if (!controls_.empty() && g().IsInitialized()) {
+            std::vector<std::string> settings;
+            for (const auto& [name, assignment] : controls_) settings.push_back(assignment);
+            try {
+                ApplySettings(g(), settings, false);
+            } catch (const Failure& e) {
+                std::fprintf(stderr, "vorkgrab: %s\n", e.message.c_str());
+            }
+        }
+        Start();
+        std::fprintf(stderr, "the camera is back after %.1f s\n",
+                     std::chrono::duration<double>(Clock::now() - lostAt_).count());
+    }
+
     void Start() {
         reader_.reset();
         acquiring_ = false;
         message_.clear();
+        lastFrame_ = Clock::now();
+        VORKCamInfo active{};
+        g().GetActCamInfo(active);
+        devicePath_ = active.szDevicePath;
         if (!g().IsInitialized()) {
             message_ = "no camera could be opened";
             return;
@@ -172,6 +225,7 @@ private:
     void TakeFrame() {
         BYTE* image = g().GetLastGrabbedBufferInRingSynced(40);
         if (!image || !g().LockBufferInRing(image)) return;
+        lastFrame_ = Clock::now();
         try {
             latest_ = reader_->Read(image);
         } catch (const Failure& e) {
@@ -207,10 +261,12 @@ private:
     }
 
     std::pair<int, std::string> Do(Job& job) {
+        if (lost_ && job.kind != "stop") return Answer(false, "the camera is lost; waiting for it to come back");
         if (job.kind == "set") {
             const std::string assignment = job.args["name"] + "=" + job.args["value"] +
                                            (job.args.count("mode") ? ":" + job.args["mode"] : std::string());
             ApplySettings(g(), {assignment}, false);
+            controls_[job.args["name"]] = assignment;  // applied again after a reconnection
             return Answer(true, assignment);
         }
         if (job.kind == "snap") return Snap();
@@ -335,6 +391,8 @@ private:
     }
 
     void PublishState() {
+        // While a lost camera is awaited there is no grabber to ask.
+        const bool open = plugin_.IsOpen() && g().IsInitialized();
         std::string json = "{";
         long frames = 0;
         {
@@ -342,14 +400,14 @@ private:
             frames = shared_.frames;
         }
         json += "\"frames\":" + std::to_string(frames);
-        json += ",\"lost\":" + std::string(g_reports.deviceLost ? "true" : "false");
+        json += ",\"lost\":" + std::string(lost_ ? "true" : "false");
         json += ",\"message\":" + JsonString(message_);
         double level = 0;
         for (uint8_t v : latest_.rgb) level += v;
         json += ",\"meanLevel\":" + std::to_string(latest_.rgb.empty() ? 0.0 : level / static_cast<double>(latest_.rgb.size()));
         json += ",\"properties\":[";
         bool first = true;
-        if (g().IsInitialized()) {
+        if (open) {
             for (const NamedProperty* p = PropertiesBegin(); p != PropertiesEnd(); ++p) {
                 PropertyValue v;
                 if (ReadProperty(g(), *p, v) != 0) continue;
@@ -362,7 +420,7 @@ private:
         }
         json += "],\"format\":";
         VORKDSFrameFormat f{};
-        if (g().IsInitialized() && g().ReadFrameFormat(f) == 0) {
+        if (open && g().ReadFrameFormat(f) == 0) {
             double rate = 0;
             g().ReadFramerate(rate);
             json += "{\"mode\":" + std::to_string(ModeOfSubtype(f.subtype)) + ",\"size\":\"" + std::to_string(f.width) +
@@ -378,18 +436,18 @@ private:
         json += ",\"offered\":[";
         VORKDSOfferedFormat offered[32];
         int count = 32;
-        if (g().IsInitialized() && g().ReadOfferedFormats(offered, count) == 0) {
+        if (open && g().ReadOfferedFormats(offered, count) == 0) {
             for (int i = 0; i < count && i < 32; ++i)
                 json += std::string(i ? "," : "") + "\"" + std::to_string(offered[i].width) + "x" +
                         std::to_string(offered[i].height) + "\"";
         }
         json += "],\"cameras\":[";
         int cameras = 0;
-        std::unique_ptr<VORKCamInfo[]> infos(g().GetCamInfos(cameras));
+        std::unique_ptr<VORKCamInfo[]> infos(plugin_.IsOpen() ? g().GetCamInfos(cameras) : nullptr);
         VORKCamInfo active{};
-        g().GetActCamInfo(active);
+        if (plugin_.IsOpen()) g().GetActCamInfo(active);
         for (int i = 0; infos && i < cameras; ++i) {
-            const bool connected = g().IsInitialized() && infos[i].nDeviceNumber == active.nDeviceNumber &&
+            const bool connected = open && infos[i].nDeviceNumber == active.nDeviceNumber &&
                                    std::wcscmp(infos[i].szDevicePath, active.szDevicePath) == 0;
             json += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) +
                     ",\"name\":" + JsonString(Printable(std::wstring(infos[i].szFriendlyName), 255)) +
@@ -514,6 +572,12 @@ private:
     RgbImage latest_;
     bool acquiring_ = false;
     std::string message_;
+    // A pulled camera: the device path watched while the board is closed.
+    bool lost_ = false;
+    int lostSeen_ = 0;
+    std::wstring devicePath_;
+    Clock::time_point lastFrame_, lostAt_, lastLook_;
+    std::map<std::string, std::string> controls_;  // the page's control settings, by name
 };
 
 }  // namespace

@@ -110,7 +110,7 @@ async function refresh() {
   let s;
   try { s = await (await fetch("/api/state", {headers: tokenHeader})).json(); } catch (e) { $("status").textContent = "server gone"; return; }
   $("frames").textContent = s.frames;
-  $("status").textContent = s.lost ? "camera lost" : (s.format ? "live" : "no picture");
+  $("status").textContent = s.lost ? "camera lost, waiting for it" : (s.format ? "live" : "no picture");
   $("status").className = s.lost ? "lost" : "";
   if (s.message) $("message").textContent = s.message;
   buildControls(s.properties);

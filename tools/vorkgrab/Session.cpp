@@ -90,23 +90,30 @@ Plugin::Plugin(const Options& o) {
     initDll_ = Export<bool (*)(const wchar_t*, int)>(module_, "InitDll");
     deInitDll_ = Export<bool (*)()>(module_, "DeInitDll");
     if (!initDll_ || !deInitDll_) throw Failure{"the plug-in exports no InitDll/DeInitDll"};
-    if (!initDll_(o.grabber.c_str(), 0)) throw Failure{"the framework has no grabber container"};
-    CVORKGrabberContainer* container = GetGrabberContainer();
-    grabber_ = dynamic_cast<CVORKDirectShowGrabber*>(container->GetGrabber(container->GetGrabberCount() - 1));
-    if (!grabber_) throw Failure{"InitDll created no DirectShow grabber"};
+    Open(o);
 }
 
 void Plugin::Reopen(const Options& o) {
-    deInitDll_();
+    Close();
+    Open(o);
+}
+
+void Plugin::Close() {
+    if (initialized_) deInitDll_();
+    initialized_ = false;
     grabber_ = nullptr;
+}
+
+void Plugin::Open(const Options& o) {
     if (!initDll_(o.grabber.c_str(), 0)) throw Failure{"the framework has no grabber container"};
+    initialized_ = true;
     CVORKGrabberContainer* container = GetGrabberContainer();
     grabber_ = dynamic_cast<CVORKDirectShowGrabber*>(container->GetGrabber(container->GetGrabberCount() - 1));
     if (!grabber_) throw Failure{"InitDll created no DirectShow grabber"};
 }
 
 Plugin::~Plugin() {
-    if (deInitDll_) deInitDll_();
+    Close();
     if (module_) FreeLibrary(module_);
 }
 
@@ -179,7 +186,7 @@ void CheckKey(const Options& o, const std::wstring& section, const ChannelKey& k
     case Kind::Whole:
     case Kind::Wait:
         if (!ParseWhole(text, k.min, k.max, whole)) BadKey(o, section, k.key, value, "not a whole number " + range);
-        if (k.kind == Kind::Wait && whole > o.timeout && (o.continuous || ChannelInt(o, L"UseSingleSnap", 1) == 0) &&
+        if (k.kind == Kind::Wait && whole > o.timeout && (o.continuous || o.skip != 0 || ChannelInt(o, L"UseSingleSnap", 1) == 0) &&
             o.command == "snap")
             BadKey(o, section, k.key, value,
                    "the pause after a start is longer than --timeout " + std::to_string(o.timeout) + " ms");

@@ -39,12 +39,18 @@ public:
     // Closes the board and opens it again, as a host does to apply a new
     // configuration; throws Failure when no grabber comes back.
     void Reopen(const Options& o);
+    // The grabber destroyed, as while waiting for a pulled camera; grabber()
+    // may not be called until Open.
+    void Close();
+    void Open(const Options& o);
+    bool IsOpen() const { return grabber_ != nullptr; }
 
 private:
     HMODULE module_ = nullptr;
     bool (*initDll_)(const wchar_t*, int) = nullptr;
     bool (*deInitDll_)() = nullptr;
     CVORKDirectShowGrabber* grabber_ = nullptr;
+    bool initialized_ = false;  // InitDll succeeded and DeInitDll is owed
 };
 
 // ---- The channel's settings in the INI file --------------------------------------

@@ -1,10 +1,16 @@
-// snap: pictures from single snaps or from continuous acquisition into the ring,
-// saved as a person sees the scene whatever the grabber did to the frame.
+// snap: pictures from a running stream once the camera's picture has settled,
+// or, with --skip 0, the first frames as the plug-in delivers them (single snaps
+// where the channel uses them); saved as a person sees the scene whatever the
+// grabber did to the frame. A continuous run outlives a pulled camera: it closes
+// the board, waits for the same device path and goes on with the same settings.
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "Commands.h"
+#include "DeviceWatch.h"
 #include "Errors.h"
 #include "Frames.h"
 #include "ImageFile.h"
@@ -21,81 +27,178 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-}  // namespace
+class SnapRun {
+public:
+    SnapRun(Plugin& plugin, const Options& o)
+        : plugin_(plugin), o_(o), saver_(o), start_(Clock::now()),
+          progress_(vork::IsTerminal(stderr) && (o.continuous || o.count > 1 || o.seconds > 0)) {}
 
-int SnapCommand(CVORKDirectShowGrabber& g, const Options& o) {
-    if (!o.settings.empty()) ApplySettings(g, o.settings, false);
-    FrameReader reader(g, o, CheckDelivery(g, o));
-    Saver saver(o);
-    const auto start = Clock::now();
-    const long long wanted = o.count * o.every;
-    auto done = [&](long long frames) { return o.seconds > 0 ? Since(start) >= o.seconds : frames >= wanted; };
-    const bool progress = vork::IsTerminal(stderr) && (o.continuous || o.count > 1 || o.seconds > 0);
-    long long frames = 0;
-    long long errors = 0;
-    auto report = [&](bool last) {
-        std::fprintf(stderr, "%s%lld frames, %.1f frames per second, %lld errors, %lld saved%s", progress ? "\r" : "",
-                     frames, Since(start) > 0 ? static_cast<double>(frames) / Since(start) : 0.0, errors,
-                     saver.saved(), last ? "\n" : "");
-    };
-    bool starved = false;
-    if (o.continuous) {
-        if (!g.StartGrabThread()) throw Failure{"continuous acquisition did not start"};
-        auto lastFrame = Clock::now();
-        while (!done(frames) && g_reports.deviceLost == 0 && !vork::Interrupted()) {
+    int Run() {
+        if (!o_.settings.empty()) ApplySettings(g(), o_.settings, false);
+        reader_ = std::make_unique<FrameReader>(g(), o_, CheckDelivery(g(), o_));
+        if (!o_.continuous && o_.skip == 0) SingleSnaps();
+        else Stream();
+        return Finish();
+    }
+
+private:
+    CVORKDirectShowGrabber& g() { return plugin_.grabber(); }
+
+    bool Done() const {
+        return o_.seconds > 0 ? Since(start_) >= o_.seconds : used_ >= o_.count * o_.every;
+    }
+
+    void Report(bool last) {
+        std::fprintf(stderr, "%s%lld frames, %.1f frames per second, %lld errors, %lld saved%s", progress_ ? "\r" : "",
+                     frames_, Since(start_) > 0 ? static_cast<double>(frames_) / Since(start_) : 0.0, errors_,
+                     saver_.saved(), last ? "\n" : "");
+    }
+
+    void Use(const RgbImage& picture) {
+        ++used_;
+        if (used_ % o_.every != 0) return;
+        const std::wstring name = saver_.Save(picture);
+        if (!o_.continuous) std::printf("%s\n", Utf8(name).c_str());
+    }
+
+    void SingleSnaps() {
+        while (!Done() && g_reports.deviceLost == 0 && !vork::Interrupted()) {
+            BYTE* image = g().SnapToAddBuffer(o_.timeout);
             PumpMessages();
-            // Short waits, so that media events are handled on this thread.
-            BYTE* image = g.GetLastGrabbedBufferInRingSynced(100);
             if (!image) {
-                if (!g.IsGrabThreadRunning() || Since(lastFrame) * 1000 > o.timeout) {
-                    starved = true;
-                    break;
+                ++errors_;
+                if (errors_ >= 3 && errors_ > frames_) {
+                    starved_ = true;  // the camera gives nothing
+                    return;
                 }
                 continue;
             }
-            lastFrame = Clock::now();
-            ++frames;
-            if (frames % o.every == 0 && g.LockBufferInRing(image)) {
-                RgbImage picture;
-                try {
-                    picture = reader.Read(image);
-                } catch (...) {
-                    g.ReleaseBufferInRing(image);
-                    throw;
-                }
-                g.ReleaseBufferInRing(image);
-                saver.Save(picture);
-            }
-            if (progress && frames % 10 == 0) report(false);
-        }
-        g.StopGrabThread(true);
-        errors = g.GetGrabThreadErrors();
-    } else {
-        while (!done(frames) && g_reports.deviceLost == 0 && !vork::Interrupted()) {
-            BYTE* image = g.SnapToAddBuffer(o.timeout);
-            PumpMessages();
-            if (!image) {
-                ++errors;
-                if (errors >= 3 && errors > frames) {
-                    starved = true;  // the camera gives nothing
-                    break;
-                }
-                continue;
-            }
-            ++frames;
-            if (frames % o.every == 0) {
-                const std::wstring name = saver.Save(reader.Read(image));
-                std::printf("%s\n", Utf8(name).c_str());
-            }
-            if (progress) report(false);
+            ++frames_;
+            Use(reader_->Read(image));
+            if (progress_) Report(false);
         }
     }
-    report(true);
-    if (vork::Interrupted()) throw Failure{"interrupted"};
-    if (g_reports.deviceLost) throw Failure{"the camera was lost"};
-    if (starved && saver.saved() == 0)
-        throw Failure{"no picture could be taken: no frame within --timeout " + std::to_string(o.timeout) + " ms"};
-    if (starved) throw Failure{"the camera stopped delivering: no frame within --timeout " + std::to_string(o.timeout) + " ms"};
-    if (saver.saved() == 0) throw Failure{"no picture could be taken"};
-    return errors ? kFailure : kSuccess;
-}
+
+    void Stream() {
+        Settling settling(o_.skip);
+        StartStream();
+        auto lastFrame = Clock::now();
+        while (!Done() && !vork::Interrupted()) {
+            PumpMessages();
+            if (g_reports.deviceLost != lostSeen_) {
+                Reconnect();
+                lastFrame = Clock::now();
+                continue;
+            }
+            // Short waits, so that media events are handled on this thread.
+            BYTE* image = g().GetLastGrabbedBufferInRingSynced(100);
+            if (!image) {
+                if (g().IsGrabThreadRunning() && Since(lastFrame) * 1000 <= o_.timeout) continue;
+                if (!DeviceAttached(devicePath_)) {
+                    Reconnect();
+                    lastFrame = Clock::now();
+                    continue;
+                }
+                starved_ = true;
+                break;
+            }
+            lastFrame = Clock::now();
+            ++frames_;
+            TakeFrame(settling, image);
+            if (progress_ && frames_ % 10 == 0) Report(false);
+        }
+        if (plugin_.IsOpen()) {
+            g().StopGrabThread(true);
+            errors_ += g().GetGrabThreadErrors();
+        }
+        if (settling.dropped() > 0)
+            std::fprintf(stderr, "dropped %lld frame%s while the picture settled%s\n", settling.dropped(),
+                         settling.dropped() == 1 ? "" : "s",
+                         settling.timedOut() ? " (it had not settled after 3 seconds; the latest frame was taken)" : "");
+    }
+
+    void StartStream() {
+        VORKCamInfo active{};
+        g().GetActCamInfo(active);
+        devicePath_ = active.szDevicePath;
+        double rate = 0;
+        if (g().ReadFramerate(rate) == 0) rate_ = rate;
+        if (!g().StartGrabThread()) throw Failure{"continuous acquisition did not start"};
+    }
+
+    void TakeFrame(Settling& settling, BYTE* image) {
+        if (settling.settled() && (used_ + 1) % o_.every != 0) {
+            ++used_;  // passed over by --every: no need to read it back
+            return;
+        }
+        if (!g().LockBufferInRing(image)) return;
+        RgbImage picture;
+        try {
+            picture = reader_->Read(image);
+        } catch (...) {
+            g().ReleaseBufferInRing(image);
+            throw;
+        }
+        g().ReleaseBufferInRing(image);
+        for (const RgbImage& usable : settling.Take(std::move(picture), Since(start_) * 1000))
+            if (!Done()) Use(usable);
+    }
+
+    // The camera went away: the board is closed while the device path is
+    // watched, then opened again with the run's settings, which the framework
+    // still holds, and the rate and controls that were in force.
+    void Reconnect() {
+        if (!o_.continuous || o_.noReconnect)
+            throw Failure{"the camera was lost", o_.continuous ? kCameraLost : kFailure};
+        std::fprintf(stderr, "%sthe camera was lost; waiting for it to come back\n", progress_ ? "\n" : "");
+        const auto away = Clock::now();
+        g().StopGrabThread(true);
+        errors_ += g().GetGrabThreadErrors();
+        plugin_.Close();
+        while (!DeviceAttached(devicePath_)) {
+            if (vork::Interrupted() || Done()) throw Failure{"the camera did not come back", kCameraLost};
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        plugin_.Open(o_);
+        PumpMessages();
+        lostSeen_ = g_reports.deviceLost;
+        if (!g().IsInitialized()) throw Failure{"the camera came back but could not be opened"};
+        if (rate_ > 0) g().WriteFramerate(rate_);
+        if (!o_.settings.empty()) ApplySettings(g(), o_.settings, false);
+        reader_ = std::make_unique<FrameReader>(g(), o_, CheckDelivery(g(), o_));
+        StartStream();
+        const double seconds = Since(away);
+        std::fprintf(stderr, "the camera is back after %.1f s; about %.0f frames were missed\n", seconds,
+                     rate_ > 0 ? seconds * rate_ : 0.0);
+    }
+
+    int Finish() {
+        Report(true);
+        if (vork::Interrupted()) throw Failure{"interrupted"};
+        if (g_reports.deviceLost != lostSeen_) throw Failure{"the camera was lost"};
+        if (starved_ && saver_.saved() == 0)
+            throw Failure{"no picture could be taken: no frame within --timeout " + std::to_string(o_.timeout) + " ms"};
+        if (starved_)
+            throw Failure{"the camera stopped delivering: no frame within --timeout " + std::to_string(o_.timeout) + " ms"};
+        if (saver_.saved() == 0) throw Failure{"no picture could be taken"};
+        return errors_ ? kFailure : kSuccess;
+    }
+
+    Plugin& plugin_;
+    const Options& o_;
+    std::unique_ptr<FrameReader> reader_;
+    Saver saver_;
+    const Clock::time_point start_;
+    const bool progress_;
+    long long frames_ = 0;  // delivered
+    long long used_ = 0;    // after settling, saved or passed over by --every
+    long long errors_ = 0;
+    bool starved_ = false;
+    int lostSeen_ = 0;  // device-lost events handled so far
+    std::wstring devicePath_;
+    double rate_ = 0;
+};
+
+}  // namespace
+
+int SnapCommand(Plugin& plugin, const Options& o) { return SnapRun(plugin, o).Run(); }

@@ -108,7 +108,7 @@ int RunCommand(Plugin& plugin, const Options& o) {
     if (o.command == "list") return ListCommand(g);
     if (o.command == "serve") return ServeCommand(plugin, o);
     if (!g.IsInitialized()) throw Failure{"no camera could be opened"};
-    if (o.command == "snap") return SnapCommand(g, o);
+    if (o.command == "snap") return SnapCommand(plugin, o);
     if (o.command == "props") return PropsCommand(g);
     if (o.command == "set") return SetCommand(g, o);
     return FormatCommand(plugin, o);
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
         return Usage(e.message);
     } catch (const Failure& e) {
         std::fprintf(stderr, "vorkgrab: %s\n", e.message.c_str());
-        return vork::Interrupted() ? kInterrupted : kFailure;
+        return vork::Interrupted() ? kInterrupted : e.code;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "vorkgrab: out of memory\n");
         return kFailure;
