@@ -1,12 +1,14 @@
 // What vorkvcam owes a filter graph, checked through the platform's own
 // DirectShow (Wine's in CI), below what vorkgrab shows: its pin and category,
-// stream configuration, controls, the camera a moniker gives it, a stop while
-// the downstream filter holds every sample, and unloading afterwards.
+// stream configuration and rate lists, controls, the camera a moniker gives it,
+// a stop while the downstream filter holds every sample, a busy camera, an
+// unplugged one and its return, and unloading afterwards.
 //
-// Run after registering the one camera of tests/wine/contract.ini
+// Run after registering the cameras of tests/wine/contract.ini
 // (`regsvr32 /n /i:contract.ini vorkvcam.dll`), with the DLL's path:
 //   vcam_contract.exe Z:\path\to\vorkvcam.dll
 #include <dshow.h>
+#include <dvdmedia.h>
 #include <qedit.h>
 
 #include <atomic>
@@ -157,35 +159,47 @@ void ChecksControls(IBaseFilter* camera) {
     CHECK(SUCCEEDED(control->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&back))) && back == camera);
 }
 
-// The described camera through the device enumerator: the moniker hands the
-// filter its description, so it has that camera's formats, not the default's.
-CComPtr<IBaseFilter> DescribedCameraFromItsMoniker() {
+std::wstring BagString(IPropertyBag* bag, const wchar_t* name) {
+    VARIANT v;
+    VariantInit(&v);
+    std::wstring value;
+    if (bag && SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR) value = v.bstrVal;
+    VariantClear(&v);
+    return value;
+}
+
+// The cameras of a device path in the video input category, the last one's
+// filter bound anew, and its friendly name.
+int Enumerated(const std::wstring& path, IBaseFilter** bound = nullptr, std::wstring* name = nullptr) {
     CComPtr<ICreateDevEnum> devices;
     CComPtr<IEnumMoniker> monikers;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                 reinterpret_cast<void**>(&devices))) ||
         devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK)
-        return nullptr;
+        return 0;
     CComPtr<IMoniker> moniker;
     int cameras = 0;
-    CComPtr<IBaseFilter> camera;
     while (monikers->Next(1, &moniker, nullptr) == S_OK) {
-        ++cameras;
         CComPtr<IPropertyBag> bag;
-        VARIANT name, path;
-        VariantInit(&name);
-        VariantInit(&path);
         CHECK(SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag))));
-        CHECK(bag && SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
-              std::wstring(name.bstrVal) == L"Contract Camera");
-        CHECK(bag && SUCCEEDED(bag->Read(L"DevicePath", &path, nullptr)) && path.vt == VT_BSTR &&
-              std::wstring(path.bstrVal) == L"contract-path");
-        VariantClear(&name);
-        VariantClear(&path);
-        CHECK(SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&camera))));
+        if (BagString(bag, L"DevicePath") == path) {
+            ++cameras;
+            if (name) *name = BagString(bag, L"FriendlyName");
+            if (bound && *bound) (*bound)->Release();
+            if (bound) CHECK(SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(bound))));
+        }
         moniker.Release();
     }
-    CHECK(cameras == 1);
+    return cameras;
+}
+
+// The described camera through the device enumerator: the moniker hands the
+// filter its description, so it has that camera's formats, not the default's.
+CComPtr<IBaseFilter> DescribedCameraFromItsMoniker() {
+    CComPtr<IBaseFilter> camera;
+    std::wstring name;
+    CHECK(Enumerated(L"contract-path", &camera, &name) == 1);
+    CHECK(name == L"Contract Camera");
     CComPtr<IAMStreamConfig> config;
     int count = 0, size = 0;
     CHECK(camera && SUCCEEDED(OnlyPin(camera)->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))) &&
@@ -277,6 +291,129 @@ void StopsWhileEveryBufferIsHeld(IBaseFilter* camera) {
     CloseHandle(callback.enough_);
 }
 
+// Each format twice, VIDEOINFOHEADER2 first; a list of rates is all a format
+// keeps; a camera another program holds answers but does not run.
+void ChecksRatesTwinsAndBusy() {
+    CComPtr<IBaseFilter> camera;
+    CHECK(Enumerated(L"rates-path", &camera) == 1);
+    CComPtr<IPin> pin = camera ? OnlyPin(camera) : nullptr;
+    CComPtr<IAMStreamConfig> config;
+    CComPtr<IAMVideoControl> control;
+    CHECK(pin && SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))));
+    CHECK(camera && SUCCEEDED(camera->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&control))));
+    if (!config || !control) return;
+    int count = 0, size = 0;
+    CHECK(config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 4);
+    CComPtr<IEnumMediaTypes> types;
+    AM_MEDIA_TYPE* type = nullptr;
+    CHECK(pin->EnumMediaTypes(&types) == S_OK && types->Next(1, &type, nullptr) == S_OK);
+    CHECK(type && IsEqualGUID(type->formattype, FORMAT_VideoInfo2));
+    FreeType(type);
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+    CHECK(config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK);
+    CHECK(type && IsEqualGUID(type->formattype, FORMAT_VideoInfo2) && IsEqualGUID(caps.guid, FORMAT_VideoInfo2));
+    FreeType(type);
+    LONG rates = 0;
+    LONGLONG* intervals = nullptr;
+    CHECK(control->GetFrameRateList(pin, 1, SIZE{320, 240}, &rates, &intervals) == S_OK && rates == 3);
+    CHECK(intervals && intervals[0] == 333333 && intervals[1] == 666666 && intervals[2] == 2000000);
+    CoTaskMemFree(intervals);
+    CHECK(control->GetFrameRateList(pin, 1, SIZE{160, 120}, &rates, &intervals) == E_INVALIDARG);
+    // A camera that does not report its rate says 0 in its caps.
+    CHECK(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type);
+    CHECK(type && reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame == 0);
+    FreeType(type);
+    CHECK(config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type);
+    if (type) {
+        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+        vih->AvgTimePerFrame = 500000;  // 20 frames per second, between two of its rates
+        CHECK(config->SetFormat(type) == VFW_E_INVALIDMEDIATYPE);
+        vih->AvgTimePerFrame = 666666;
+        CHECK(config->SetFormat(type) == S_OK);
+        FreeType(type);
+    }
+    CHECK(camera->Run(0) == HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+    CHECK(camera->Stop() == S_OK);
+}
+
+// regsvr32 in a process of its own, as a test driver outside the program runs it.
+void Regsvr32(const std::wstring& dll, const std::wstring& command) {
+    std::wstring line = L"regsvr32.exe /s /n /i:\"" + command + L"\" \"" + dll + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    CHECK(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    if (!process.hProcess) return;
+    DWORD code = 1;
+    CHECK(WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code));
+    CHECK(code == 0);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+}
+
+// The graph's next EC_DEVICE_LOST, other events passed over, its parameters
+// freed as a program frees them. Wine's GetEvent can end a wait early with
+// E_ABORT when the queue's event was left set, so it is asked again.
+bool DeviceLost(IMediaEventEx* events, LONG_PTR& param1, LONG_PTR& param2) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 10000) {
+        LONG code = 0;
+        if (FAILED(events->GetEvent(&code, &param1, &param2, 1000))) continue;
+        events->FreeEventParams(code, param1, param2);
+        if (code == EC_DEVICE_LOST) return true;
+    }
+    return false;
+}
+
+ULONG References(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+// Unplugged, the camera leaves the category and its filter stays dead; its
+// graph hears EC_DEVICE_LOST with the filter and 0, then with 1 once the camera
+// is back under its device path, where only a filter bound anew runs. The event
+// carries the filter without a reference of its own.
+void UnplugsAndReturns(const std::wstring& path, const std::wstring& dll, bool told) {
+    CComPtr<IBaseFilter> camera;
+    CHECK(Enumerated(path, &camera) == 1);
+    CComPtr<IGraphBuilder> graph;
+    CComPtr<IBaseFilter> renderer;
+    CHECK(SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                     reinterpret_cast<void**>(&graph))));
+    CHECK(SUCCEEDED(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                     reinterpret_cast<void**>(&renderer))));
+    if (!camera || !graph || !renderer) return;
+    graph->AddFilter(camera, L"camera");
+    graph->AddFilter(renderer, L"renderer");
+    CHECK(SUCCEEDED(graph->Connect(OnlyPin(camera), PinOf(renderer, PINDIR_INPUT))));
+    CComPtr<IMediaControl> control;
+    CComPtr<IMediaEventEx> events;
+    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+    graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events));
+    CComPtr<IUnknown> identity;
+    camera->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+    const ULONG references = References(camera);
+    CHECK(SUCCEEDED(control->Run()));
+    if (told) Regsvr32(dll, L"unplug:" + path);
+    LONG_PTR param1 = 0, param2 = -1;
+    CHECK(DeviceLost(events, param1, param2) && param1 == reinterpret_cast<LONG_PTR>(identity.p) && param2 == 0);
+    // A timed camera comes back by itself, so only a told one is surely away now.
+    if (told) CHECK(Enumerated(path) == 0);
+    CHECK(SUCCEEDED(control->Stop()));
+    // Wine's graph keeps a renderer's S_FALSE over a source's failure, so the
+    // filter is asked itself.
+    CHECK(FAILED(camera->Pause()) && FAILED(camera->Run(0)));
+    camera->Stop();
+    if (told) Regsvr32(dll, L"plug:" + path);
+    CHECK(DeviceLost(events, param1, param2) && param1 == reinterpret_cast<LONG_PTR>(identity.p) && param2 == 1);
+    CComPtr<IBaseFilter> again;
+    CHECK(Enumerated(path, &again) == 1 && again != camera);
+    CHECK(again && again->Run(0) == S_OK && again->Stop() == S_OK);
+    CHECK(References(camera) == references);
+    graph->RemoveFilter(camera);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -297,6 +434,9 @@ int wmain(int argc, wchar_t** argv) {
         CComPtr<IBaseFilter> described = DescribedCameraFromItsMoniker();
         CHECK(described);
         if (described) StopsWhileEveryBufferIsHeld(described);
+        ChecksRatesTwinsAndBusy();
+        UnplugsAndReturns(L"timed-path", argv[1], false);
+        UnplugsAndReturns(L"told-path", argv[1], true);
     }
     CoFreeUnusedLibraries();
     // Everything released: the DLL may go.
