@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -104,6 +105,10 @@ private:
             }
             lastFrame = Clock::now();
             ++frames_;
+            if (backAt_) {
+                std::fprintf(stderr, "the first frame came %.0f ms after the camera was back\n", Since(*backAt_) * 1000);
+                backAt_.reset();
+            }
             TakeFrame(settling, image);
             if (progress_ && frames_ % 10 == 0) Report(false);
         }
@@ -159,6 +164,7 @@ private:
             if (vork::Interrupted() || Done()) throw Failure{"the camera did not come back", kCameraLost};
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
+        backAt_ = Clock::now();
         plugin_.Open(o_);
         PumpMessages();
         lostSeen_ = g_reports.deviceLost;
@@ -197,6 +203,7 @@ private:
     int lostSeen_ = 0;  // device-lost events handled so far
     std::wstring devicePath_;
     double rate_ = 0;
+    std::optional<Clock::time_point> backAt_;  // until the first frame after a return
 };
 
 }  // namespace
