@@ -34,7 +34,7 @@ private:
     std::vector<BYTE> packed_;
 };
 
-// The settings scaled towards black: 0 is black, 1 the settings themselves,
+// The settings scaled towards black: 0 black, 1 the settings themselves,
 // as a camera's first frames after a start rise to the full picture.
 vork::PictureSettings Dimmed(const vork::PictureSettings& settings, double level);
 

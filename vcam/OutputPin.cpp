@@ -437,7 +437,7 @@ HRESULT OutputPin::DeliverOne(FramePainter& painter, IMemAllocator* allocator, I
     const size_t size = static_cast<size_t>(sample->GetSize());
     const LONG dark = filter_.Camera().darkFrames;
     vork::PictureSettings settings = filter_.PictureNow();
-    if (sinceRun_ < dark) settings = Dimmed(settings, static_cast<double>(sinceRun_) / dark);
+    if (sinceRun_ < dark) settings = Dimmed(settings, (sinceRun_ + 1.0) / (dark + 1.0));
     ++sinceRun_;
     if (!painter.Paint(frames_, settings, data, size)) return E_UNEXPECTED;
     sample->SetActualDataLength(static_cast<LONG>(painter.FrameBytes()));
