@@ -78,6 +78,7 @@ struct Request {
     std::string origin;                   // none when empty
     std::string type;                     // Content-Type; none when empty
     std::string body;
+    std::string headers;  // more header lines, each ending in \r\n
 };
 
 std::string WithPort(std::string text, int port) {
@@ -90,7 +91,9 @@ Answer Exchange(int port, const Request& r) {
                        "\r\nConnection: close\r\n";
     if (!r.origin.empty()) text += "Origin: " + WithPort(r.origin, port) + "\r\n";
     if (!r.type.empty()) text += "Content-Type: " + r.type + "\r\n";
-    if (r.method == "POST") text += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
+    if (r.method == "POST" && r.headers.find("Transfer-Encoding") == std::string::npos)
+        text += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
+    text += WithPort(r.headers, port);
     Connection c(port);
     c.Send(text + "\r\n" + r.body);
     return Parse(c.Receive());
@@ -171,20 +174,24 @@ TEST_F(ServeTest, OnlyItsOwnPageChangesAnything) {
         Request request;
         int status;
     } cases[] = {
-        {"a rebinding name as Host", {"GET", "/api/state", "attacker.example:PORT", "", "", ""}, 403},
-        {"the stream to a foreign Host", {"GET", "/stream", "attacker.example:PORT", "", "", ""}, 403},
-        {"the snapshot to a foreign Host", {"GET", "/api/snapshot", "attacker.example", "", "", ""}, 403},
-        {"a loopback Host on another port", {"GET", "/", "127.0.0.1:1", "", "", ""}, 403},
-        {"no Host", {"GET", "/", "", "", "", ""}, 403},
-        {"a change from another site", {"POST", "/api/set", "127.0.0.1:PORT", "http://attacker.example", "application/json", json}, 403},
-        {"a snap from another site", {"POST", "/api/snap", "127.0.0.1:PORT", "http://attacker.example", "application/json", "{}"}, 403},
-        {"a stop from another site", {"POST", "/api/stop", "127.0.0.1:PORT", "null", "application/json", "{}"}, 403},
-        {"a change in the query", {"POST", "/api/set?name=brightness&value=90", "127.0.0.1:PORT", "", "", ""}, 400},
-        {"a form", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/x-www-form-urlencoded", "name=brightness&value=90"}, 415},
-        {"a JSON body that is not an object", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "[1]"}, 400},
-        {"a body over the limit", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", std::string(100000, ' ') + json}, 413},
-        {"the page itself", {"GET", "/", "localhost:PORT", "", "", ""}, 200},
-        {"the page's own change", {"POST", "/api/set", "localhost:PORT", "http://localhost:PORT", "application/json", "{\"name\":\"brightness\",\"value\":20}"}, 200},
+        {"a rebinding name as Host", {"GET", "/api/state", "attacker.example:PORT", "", "", "", ""}, 403},
+        {"the stream to a foreign Host", {"GET", "/stream", "attacker.example:PORT", "", "", "", ""}, 403},
+        {"the snapshot to a foreign Host", {"GET", "/api/snapshot", "attacker.example", "", "", "", ""}, 403},
+        {"a loopback Host on another port", {"GET", "/", "127.0.0.1:1", "", "", "", ""}, 403},
+        {"no Host", {"GET", "/", "", "", "", "", ""}, 403},
+        {"a change from another site", {"POST", "/api/set", "127.0.0.1:PORT", "http://attacker.example", "application/json", json, ""}, 403},
+        {"a snap from another site", {"POST", "/api/snap", "127.0.0.1:PORT", "http://attacker.example", "application/json", "{}", ""}, 403},
+        {"a stop from another site", {"POST", "/api/stop", "127.0.0.1:PORT", "null", "application/json", "{}", ""}, 403},
+        {"a change in the query", {"POST", "/api/set?name=brightness&value=90", "127.0.0.1:PORT", "", "", "", ""}, 400},
+        {"a form", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/x-www-form-urlencoded", "name=brightness&value=90", ""}, 415},
+        {"a JSON body that is not an object", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "[1]", ""}, 400},
+        {"a body over the limit", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", std::string(100000, ' ') + json, ""}, 413},
+        {"a body of unknown length", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "5\r\n{    \r\n0\r\n\r\n", "Transfer-Encoding: chunked\r\n"}, 411},
+        {"a second Host", {"GET", "/api/state", "127.0.0.1:PORT", "", "", "", "Host: attacker.example:PORT\r\n"}, 400},
+        {"the stream in another site's <img>", {"GET", "/stream", "127.0.0.1:PORT", "", "", "", "Sec-Fetch-Site: cross-site\r\n"}, 403},
+        {"a link from another site to the page", {"GET", "/", "127.0.0.1:PORT", "", "", "", "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\n"}, 200},
+        {"the page itself", {"GET", "/", "localhost:PORT", "", "", "", ""}, 200},
+        {"the page's own change", {"POST", "/api/set", "localhost:PORT", "http://localhost:PORT", "application/json", "{\"name\":\"brightness\",\"value\":20}", ""}, 200},
     };
     for (const Case& c : cases) EXPECT_EQ(Exchange(port_, c.request).status, c.status) << c.what;
     const std::string state = FreshState();
@@ -216,7 +223,7 @@ TEST_F(ServeTest, StreamsAndSlowClientsLeaveThePageAnsweringAndSigtermEndsIt) {
         held.back()->Send("G");  // and never more
     }
     EXPECT_EQ(Exchange(port_, Request{}).status, 200);
-    EXPECT_EQ(Exchange(port_, Request{"GET", "/", "127.0.0.1:PORT", "", "", ""}).status, 200);
+    EXPECT_EQ(Exchange(port_, Request{"GET", "/", "127.0.0.1:PORT", "", "", "", ""}).status, 200);
     EXPECT_EQ(Stop(SIGTERM), 130);
 }
 
@@ -280,8 +287,8 @@ TEST_F(ServeTest, APortInUseIsAnErrorAndBeyondLoopbackATokenIsNeeded) {
     ASSERT_NE(at, std::string::npos) << address;
     const std::string token = address.substr(at + 7);
     EXPECT_EQ(Exchange(port_, Request{}).status, 403);
-    EXPECT_EQ(Exchange(port_, Request{"GET", "/api/state?token=x" + token, "h:1", "", "", ""}).status, 403);
-    EXPECT_EQ(Exchange(port_, Request{"GET", "/api/state?token=" + token, "camera.lan:1", "", "", ""}).status, 200);
+    EXPECT_EQ(Exchange(port_, Request{"GET", "/api/state?token=x" + token, "h:1", "", "", "", ""}).status, 403);
+    EXPECT_EQ(Exchange(port_, Request{"GET", "/api/state?token=" + token, "camera.lan:1", "", "", "", ""}).status, 200);
 
     TempDir other;
     const vorktest::ToolResult second =
@@ -306,7 +313,7 @@ TEST_F(ServeTest, TheReadmeExamplesDoWhatTheySay) {
         ++examples;
         if (args[0] == "serve") {
             const std::string address = Start({"--listen", "127.0.0.1:0"});
-            EXPECT_EQ(Exchange(port_, Request{"GET", "/", "127.0.0.1:PORT", "", "", ""}).status, 200) << address;
+            EXPECT_EQ(Exchange(port_, Request{"GET", "/", "127.0.0.1:PORT", "", "", "", ""}).status, 200) << address;
             EXPECT_EQ(Stop(SIGINT), 130) << line;
             continue;
         }

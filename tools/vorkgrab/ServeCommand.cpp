@@ -376,8 +376,9 @@ private:
             VORKCamInfo active{};
             g().GetActCamInfo(active);
             if (g().IsInitialized() && active.nDeviceNumber != chosen.nDeviceNumber)
-                refusal = "camera " + std::to_string(i) + " cannot be told apart from camera " +
-                          std::to_string(active.nDeviceNumber) + ": the same name and no device path";
+                refusal = "camera " + std::to_string(i) +
+                          " cannot be chosen: it has no device path and shares its name with another camera, so the "
+                          "grabber connected camera " + std::to_string(active.nDeviceNumber) + " instead";
             if (refusal.empty()) Start();
             if (refusal.empty() && message_.empty()) {
                 edit.Keep();

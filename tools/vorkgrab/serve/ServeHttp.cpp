@@ -123,7 +123,31 @@ GuardedServer::GuardedServer() {
     });
 }
 
+GuardedServer::~GuardedServer() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = true;
+    }
+    wake_.notify_all();
+    if (watcher_.joinable()) watcher_.join();
+}
+
+void GuardedServer::WatchIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!ending_) {
+        wake_.wait_for(lock, std::chrono::milliseconds(50));
+        if (open_.size() + 2 < static_cast<size_t>(kWorkers)) continue;
+        const auto now = Clock::now();
+        for (auto& [sock, connection] : open_) {
+            if (!connection.reading || now - connection.since < kIdleGrace) continue;
+            ::shutdown(sock, SHUT_RDWR);
+            connection.reading = false;
+        }
+    }
+}
+
 int GuardedServer::Bind(const std::string& host, int port) {
+    if (!watcher_.joinable()) watcher_ = std::thread([this] { WatchIdle(); });
     if (port == 0) return bind_to_any_port(host);
     return bind_to_port(host, port) ? port : -1;
 }
@@ -132,7 +156,8 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     if (Track(sock)) {
         DeadlineStream stream(sock, Clock::now() + kRequestReadLimit, kWriteLimit);
         bool closed = false;
-        process_request(stream, true, closed, [&stream](httplib::Request& request) {
+        process_request(stream, true, closed, [this, &stream, sock](httplib::Request& request) {
+            RequestRead(sock);
             stream.get_remote_ip_and_port(request.remote_addr, request.remote_port);
         });
         Untrack(sock);
@@ -145,8 +170,13 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
 bool GuardedServer::Track(socket_t sock) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (cutting_) return false;
-    open_.insert(sock);
+    open_[sock] = Connection{Clock::now(), true};
     return true;
+}
+
+void GuardedServer::RequestRead(socket_t sock) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = open_.find(sock); it != open_.end()) it->second.reading = false;
 }
 
 // Before the socket is closed, so that CutConnections never meets a number the
@@ -159,7 +189,7 @@ void GuardedServer::Untrack(socket_t sock) {
 void GuardedServer::CutConnections(int how) {
     std::lock_guard<std::mutex> lock(mutex_);
     cutting_ = true;
-    for (socket_t sock : open_) ::shutdown(sock, how);
+    for (const auto& entry : open_) ::shutdown(entry.first, how);
 }
 
 // ---- Gate -----------------------------------------------------------------------------
@@ -188,7 +218,37 @@ bool Gate::HostAllowed(const std::string& host) const {
     return name == Lower(BracketedIfIpv6(listenHost_));
 }
 
+namespace {
+
+// A header given more than once, or holding a control character, is no
+// answer to "who is asking".
+bool Ambiguous(const httplib::Request& request, const char* name) {
+    if (request.get_header_value_count(name) > 1) return true;
+    for (unsigned char c : request.get_header_value(name))
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// What a browser says of where a request comes from: a page of another site
+// (an <img> or a form there) is "cross-site" or "same-site". Only a top-level
+// visit to the page itself may come from elsewhere, as a followed link does.
+bool FromAnotherSite(const httplib::Request& request) {
+    const std::string site = Lower(request.get_header_value("Sec-Fetch-Site"));
+    if (site != "cross-site" && site != "same-site") return false;
+    return !(request.path == "/" && Lower(request.get_header_value("Sec-Fetch-Mode")) == "navigate");
+}
+
+std::string MediaType(const std::string& contentType) {
+    std::string type = Lower(contentType.substr(0, contentType.find(';')));
+    while (!type.empty() && type.back() == ' ') type.pop_back();
+    return type;
+}
+
+}  // namespace
+
 std::pair<int, std::string> Gate::Check(const httplib::Request& request) const {
+    for (const char* name : {"Host", "Origin", "Content-Type", "Content-Length", "X-Vorkgrab-Token", "Sec-Fetch-Site"})
+        if (Ambiguous(request, name)) return {400, std::string("a malformed or repeated ") + name + " header"};
     const std::string host = request.get_header_value("Host");
     if (!token_.empty()) {
         const std::string given = request.has_header("X-Vorkgrab-Token") ? request.get_header_value("X-Vorkgrab-Token")
@@ -197,14 +257,17 @@ std::pair<int, std::string> Gate::Check(const httplib::Request& request) const {
     } else if (!HostAllowed(host)) {
         return {403, "this server answers only requests to its own address (Host: " + host.substr(0, 100) + ")"};
     }
+    if (FromAnotherSite(request)) return {403, "this server answers only its own page"};
+    // Only a body whose length is known before it is read can be held to the limit.
+    if (request.has_header("Transfer-Encoding")) return {411, "a body needs a Content-Length"};
     if (request.method == "GET" || request.method == "HEAD") return {0, ""};
     if (request.method != "POST") return {405, "only GET and POST"};
     if (request.has_header("Origin") && request.get_header_value("Origin") != "http://" + host)
         return {403, "a change may come only from this server's own page"};
     for (const auto& param : request.params)
         if (param.first != "token") return {400, "parameters go in a JSON body, not in the address"};
-    const std::string type = Lower(request.get_header_value("Content-Type"));
-    if (type.compare(0, 16, "application/json") != 0) return {415, "the body must be application/json"};
+    if (MediaType(request.get_header_value("Content-Type")) != "application/json")
+        return {415, "the body must be application/json"};
     return {0, ""};
 }
 

@@ -7,24 +7,30 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
+#include <thread>
 
 namespace serve {
 
 // One request per connection, read within a whole-request deadline rather than
 // a per-read one, so a client that sends a byte every few seconds cannot keep a
 // worker; every open connection can be cut at once when the program stops.
+// When the workers run short, connections that have not sent their request
+// after kIdleGrace are cut, so that idle or trickling clients make room for the
+// page at once instead of after the whole-request limit.
 class GuardedServer : public httplib::Server {
 public:
     static constexpr int kWorkers = 24;
     static constexpr std::chrono::milliseconds kRequestReadLimit{2000};
+    static constexpr std::chrono::milliseconds kIdleGrace{300};
     static constexpr std::chrono::milliseconds kWriteLimit{5000};
     static constexpr size_t kMaxBody = 4096;
 
     GuardedServer();
+    ~GuardedServer() override;
     // Binds without SO_REUSEPORT, so a port another server holds is refused.
     // Returns the port, or -1.
     int Bind(const std::string& host, int port);
@@ -33,13 +39,23 @@ public:
     void CutConnections(int how);
 
 private:
+    struct Connection {
+        std::chrono::steady_clock::time_point since;
+        bool reading = true;  // its request has not arrived whole yet
+    };
+
     bool process_and_close_socket(socket_t sock) override;
     bool Track(socket_t sock);
+    void RequestRead(socket_t sock);
     void Untrack(socket_t sock);
+    void WatchIdle();
 
     std::mutex mutex_;
-    std::set<socket_t> open_;
+    std::condition_variable wake_;
+    std::map<socket_t, Connection> open_;
     bool cutting_ = false;
+    bool ending_ = false;
+    std::thread watcher_;
 };
 
 // Who the page answers. On loopback: requests whose Host names a loopback address
