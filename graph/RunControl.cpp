@@ -48,14 +48,17 @@ int CVORKDirectShowGrabber::Run() {
     QueryState(m_pMediaControl, 0, state);
     if (state == State_Running) return 22;
 
-    HRESULT hr = m_pMediaControl->Run();
+    const HRESULT runResult = m_pMediaControl->Run();
+    HRESULT hr = runResult;
     if (hr != S_OK) {
         // S_FALSE: some filters are still on their way to running.
         for (int poll = 0; poll < kRunPolls; ++poll) {
             state = State_Stopped;
             hr = QueryState(m_pMediaControl, kPollMs, state);
             if (hr == S_OK) {
-                if (state != State_Running) hr = E_FAIL;
+                // A run that failed keeps its own code (a camera held by another
+                // program, a device gone), so that the log says why.
+                if (state != State_Running) hr = FAILED(runResult) ? runResult : E_FAIL;
                 break;
             }
             if (hr == E_FAIL || hr == VFW_S_CANT_CUE) break;

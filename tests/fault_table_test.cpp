@@ -328,6 +328,12 @@ Row Rows[] = {
          return static_cast<long>(g.Run());
      },
      L"CVORKDirectShowGrabber::Run(): Error switching to Run state", 0, 2, 17, 0},
+    {"run", "Run of a camera another program holds says why",
+     [](FaultTable& t) {
+         AddCameraWith(t, [](vorksim::CameraDescription& d) { d.busy = true; });
+         return static_cast<long>(t.Connected().Run());
+     },
+     L"DirectShow error: A device attached to the system is not functioning.", 0, 2, 17, 0},
     {"run", "Stop without sample grabber",
      [](FaultTable& t) {
          TestGrabber& g = t.Bare();

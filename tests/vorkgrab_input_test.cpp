@@ -116,7 +116,11 @@ TEST_F(VorkgrabInputTest, SettingsTheCameraDoesNotTakeNameTheSettingAndFail) {
         {{"format", "--fps", "1000"}, "--fps 1000 was not applied: the camera runs at 30.000 frames per second"},
         {{"format", "--fps", "0.001"}, "--fps 0.001 was not applied: the camera runs at 30.000"},
         {{"format", "--color-mode", "0"}, "the camera gives no picture in colour mode 0 (RGB8); it offers 640x480 RGB24 30"},
+        {{"format", "--fps", "20", "--cameras", "rates.ini"}, "--fps 20 was not applied: the camera runs at 30.000"},
+        {{"snap", "--cameras", "busy.ini", "--out", "a.png"}, "the camera is busy: another program may be using it"},
     };
+    Write("rates.ini", "[cam]\nFormats=640x480 RGB24 30/15\n");
+    Write("busy.ini", "[cam]\nBusy=1\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[1] + " " + c.args[2]);
         Write("vork.ini", "[DSGRABBER_Channel0]\nGrabWidth=640\n");

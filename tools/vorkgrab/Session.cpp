@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <cwchar>
@@ -18,7 +20,29 @@ Reports g_reports;
 
 namespace {
 
+// A start that failed because another program holds the camera, as the plug-in
+// logs it: "DirectShow error: " and the platform's text of the code, so the
+// texts are asked of the same function (they are translated on Windows).
+std::atomic<bool> g_cameraBusy{false};
+
+bool IsBusyLine(const wchar_t* text) {
+    static const std::vector<std::wstring> kLines = [] {
+        // ERROR_GEN_FAILURE, ERROR_BUSY and ERROR_NO_SYSTEM_RESOURCES: what a
+        // camera's driver answers to a start while another program streams from it.
+        const HRESULT codes[] = {static_cast<HRESULT>(0x8007001FL), static_cast<HRESULT>(0x800700AAL),
+                                 static_cast<HRESULT>(0x800705AAL)};
+        std::vector<std::wstring> lines;
+        for (HRESULT hr : codes) {
+            wchar_t error[MAX_ERROR_TEXT_LEN] = L"";
+            if (AMGetErrorTextW(hr, error, MAX_ERROR_TEXT_LEN) > 0) lines.push_back(std::wstring(L"DirectShow error: ") + error);
+        }
+        return lines;
+    }();
+    return std::find(kLines.begin(), kLines.end(), text) != kLines.end();
+}
+
 void OnLogLine(void*, const wchar_t* text, int code, int level) {
+    if (text && IsBusyLine(text)) g_cameraBusy = true;
     if (g_reports.verbose)
         std::fprintf(stderr, "log (code %d, level %d): %s\n", code, level, Printable(std::wstring(text), 500).c_str());
 }
@@ -105,6 +129,7 @@ void Plugin::Close() {
 }
 
 void Plugin::Open(const Options& o) {
+    g_cameraBusy = false;
     if (!initDll_(o.grabber.c_str(), 0)) throw Failure{"the framework has no grabber container"};
     initialized_ = true;
     CVORKGrabberContainer* container = GetGrabberContainer();
@@ -315,6 +340,7 @@ std::string OfferedFormats(CVORKDirectShowGrabber& g) {
 
 VORKDSFrameFormat CheckDelivery(CVORKDirectShowGrabber& g, const Options& o) {
     VORKDSFrameFormat f{};
+    if (g_cameraBusy) throw Failure{"the camera is busy: another program may be using it"};
     const int wantedMode = o.colorMode ? *o.colorMode : ChannelInt(o, L"ColorMode", VORKColorModeRGB24);
     if (g.ReadFrameFormat(f) != 0)
         throw Failure{std::string("the camera gives no picture in colour mode ") + std::to_string(wantedMode) + " (" +

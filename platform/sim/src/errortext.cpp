@@ -22,6 +22,8 @@ const ErrorText kTexts[] = {
     {E_INVALIDARG, L"The parameter is incorrect."},
     {E_PROP_ID_UNSUPPORTED, L"Element not found."},
     {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), L"The system cannot find the file specified."},
+    {static_cast<HRESULT>(0x8007001FL), L"A device attached to the system is not functioning."},
+    {static_cast<HRESULT>(0x8007048FL), L"The device is not connected."},
     {CO_E_NOTINITIALIZED, L"CoInitialize has not been called."},
     {REGDB_E_CLASSNOTREG, L"Class not registered"},
     {VFW_E_INVALIDMEDIATYPE, L"An invalid media type was specified."},
