@@ -5,6 +5,7 @@
 // up filters, and the camera's picture settings must show in the frames.
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -254,6 +255,66 @@ TEST_F(RealisticCameraTest, FormatBlocksRatesAndReconnectsOfRealWebcams) {
         vorksim::ClearCallFaults();
         g->DeInitGrabber();
         vorksim::RemoveAllCameras();
+    }
+}
+
+// A camera whose first frame comes seconds after the start gives pictures; a
+// camera pulled while the open measures its frame, during a single snap or during
+// continuous acquisition ends that work without a hang, and once it is back a
+// board opened again delivers. A wait that drains the graph's events itself sees
+// the loss there; only the window's handler sends event 31.
+TEST_F(RealisticCameraTest, SlowStartsAndRemovalsOfRealWebcams) {
+    enum class Unplug { Never, AtOpen, InSingleSnap, InContinuous };
+    struct Case {
+        const char* name;
+        DWORD startDelayMs;
+        Unplug unplug;
+        const wchar_t* line;  // the start of the line that tells the loss
+        int lostEvents;
+    } cases[] = {
+        {"first frame 3 s after the start", 3000, Unplug::Never, nullptr, 0},
+        {"pulled at open", 200, Unplug::AtOpen, L"CVORKDirectShowGrabber::UpdateImgBufferSizes: Acquisition error! Event code: 0x1f", 0},
+        {"pulled in a single snap", 200, Unplug::InSingleSnap, L"CVORKDirectShowGrabber::WaitForSnap: Acquisition error! Event code: 0x1f", 0},
+        {"pulled in continuous acquisition", 0, Unplug::InContinuous, nullptr, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto d = Webcam({{320, 240, MEDIASUBTYPE_RGB24, 30}});
+        d.unthrottled = false;
+        d.startDelayMs = c.startDelayMs;
+        const vorksim::CameraId id = vorksim::AddCamera(d);
+        auto unplug = [id] { vorksim::RemoveCamera(id); };
+        if (c.unplug == Unplug::AtOpen) vorksim::SetCallHook("IMediaEventEx::GetEventHandle", unplug);
+        TestGrabber* g = Open(4, 320, 240);
+        if (c.unplug == Unplug::InSingleSnap) vorksim::SetCallHook("IMediaEventEx::GetEventHandle", unplug);
+        const bool lostBeforeSnap = c.unplug == Unplug::AtOpen || c.unplug == Unplug::InSingleSnap;
+        EXPECT_EQ(g->SnapToAddBuffer(5000) == nullptr, lostBeforeSnap);
+        vorksim::SetCallHook("IMediaEventEx::GetEventHandle", nullptr);
+        if (c.unplug == Unplug::Never || c.unplug == Unplug::InContinuous) {
+            ASSERT_TRUE(g->StartGrabThread());
+            EXPECT_NE(g->GetLastGrabbedBufferInRingSynced(15000), nullptr) << "continuous acquisition gives no frame";
+        }
+        if (c.unplug == Unplug::InContinuous) unplug();
+        if (c.unplug == Unplug::InContinuous) {
+            EXPECT_TRUE(vorktest::PumpUntil([&] { return !g->IsGrabThreadRunning(); })) << "the grab thread still runs";
+        }
+        vorktest::PumpPending();
+        const auto codes = events.Codes();
+        EXPECT_EQ(std::count(codes.begin(), codes.end(), 31), c.lostEvents);
+        if (c.line) {
+            const auto lines = log.Lines();
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const vorktest::LogLine& l) { return l.text.rfind(c.line, 0) == 0; }));
+        }
+        g->DeInitGrabber();
+        vorksim::ReturnCamera(id);
+        if (c.unplug != Unplug::Never) {
+            EXPECT_NE(Open(4, 320, 240)->SnapToAddBuffer(5000), nullptr) << "the camera back gives no picture";
+        }
+        for (auto& opened : opened_) opened->DeInitGrabber();
+        opened_.clear();
+        vorksim::RemoveAllCameras();
+        events.Clear();
+        log.Clear();
     }
 }
 

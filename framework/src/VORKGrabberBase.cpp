@@ -46,6 +46,9 @@ constexpr int kNotSupported = 3;
 constexpr int kInvalidSetting = 14;
 constexpr int kMaxSide = 65535;
 constexpr int kGrabThreadTimeoutMs = 2000;
+// Allowed from arming acquisition to the first frame: a webcam takes seconds to
+// start (USB set-up, exposure), and a timed-out wait would restart it.
+constexpr int kCameraStartAllowanceMs = 10000;
 constexpr DWORD kMaxBackoffMs = 500;
 
 }  // namespace
@@ -438,21 +441,27 @@ bool CVORKGrabberBase::StartGrabThread() {
     m_pBase->threadFrames = 0;
     m_pBase->threadErrors = 0;
     m_pBase->grabThreadRunning = true;
-    // Continuous acquisition into the ring, as the framework runs it: arm once,
-    // then take frames until aborted; the grabber ends acquisition on the way out.
+    // Continuous acquisition into the ring, as the framework runs it: arm, then
+    // take frames until aborted; the grabber ends acquisition on the way out.
+    // Arming again is a no-op while acquisition runs; after a failed wait (which
+    // may have stopped it) it starts the camera again, and the next wait allows
+    // for the camera's start. A wait that fails at once (no buffers, a camera
+    // that does not start) must not spin: the loop backs off, up to half a
+    // second, until a frame comes again.
     m_pBase->grabThread = std::thread([this] {
-        if (SnapAsyncToRing() != 0) ++m_pBase->threadErrors;
-        // A wait that fails at once (no buffers, a lost device) must not spin: the
-        // loop backs off, up to half a second, until a frame comes again.
+        bool starting = true;
         DWORD backoffMs = 0;
         while (!IsAborting()) {
-            if (WaitForSnap(true, kGrabThreadTimeoutMs)) {
+            const bool armed = SnapAsyncToRing() == 0;
+            if (armed && WaitForSnap(true, starting ? kCameraStartAllowanceMs : kGrabThreadTimeoutMs)) {
                 ++m_pBase->threadFrames;
+                starting = false;
                 backoffMs = 0;
                 continue;
             }
             if (IsAborting()) break;
             ++m_pBase->threadErrors;
+            starting = true;
             backoffMs = std::min<DWORD>(kMaxBackoffMs, backoffMs ? backoffMs * 2 : 1);
             WaitForSingleObject(m_pBase->abortEvent, backoffMs);
         }
