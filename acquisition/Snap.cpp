@@ -139,11 +139,17 @@ BYTE* CVORKDirectShowGrabber::WaitForSnap(bool toRing, int timeoutMs) {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::WaitForSnap: No valid CVORKGrabberBuffersRing object!", -1, 2);
         return nullptr;
     }
-    // Only a first look: the buffer may be freed or replaced while this thread
-    // waits, so the copy takes its target again under the lock.
-    if (!(toRing ? ring->GetActBuffer() : ring->GetAddBuffer())) return nullptr;  // buffers not allocated yet
-
     const std::wstring name = GrabberName(*this);
+    // Only a first look: the buffer may be freed or replaced while this thread
+    // waits, so the copy takes its target again under the lock. Buffers not
+    // allocated yet: a ring entry without one is said, since a grab loop would
+    // otherwise go round without a word.
+    if (!(toRing ? ring->GetActBuffer() : ring->GetAddBuffer())) {
+        if (toRing)
+            LogNamed(L"CVORKDirectShowGrabber::WaitForSnap: The ring's current entry has no buffer! Grabber %ls", name, -1);
+        return nullptr;
+    }
+
     wchar_t message[256] = L"";
     LONG expected = 0;
     HRESULT lastStatus = S_OK;

@@ -146,6 +146,7 @@ TEST_F(ReliabilityTest, AGrabThreadWithoutBuffersBacksOffAndStopsAtOnce) {
     // Each failed wait is counted; the thread waits on the abort event between
     // them, so a stop ends it even while it backs off.
     ASSERT_TRUE(vorktest::PumpUntil([&] { return g->GetGrabThreadErrors() >= 12; }, 30000));
+    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: The ring's current entry has no buffer! Grabber G", -1));
     g->StopGrabThread(true);
     EXPECT_FALSE(g->IsGrabThreadRunning());
     EXPECT_EQ(g->GetGrabThreadFrames(), 0);
