@@ -209,8 +209,11 @@ void UnplugLocked(Camera& camera) {
 }  // namespace
 
 void ScheduleUnplug(Camera& camera) {
-    if (camera.unplugScheduled || !camera.description.unplugAfterMs) return;
-    camera.unplugScheduled = true;
+    {
+        std::lock_guard<std::mutex> lock(camera.mutex);
+        if (camera.unplugScheduled || !camera.description.unplugAfterMs) return;
+        camera.unplugScheduled = true;
+    }
     const CameraId id = camera.id;
     const DWORD after = *camera.description.unplugAfterMs;
     const std::optional<DWORD> back = camera.description.unplugBackMs;

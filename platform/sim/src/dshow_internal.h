@@ -302,7 +302,8 @@ void SourceDeviceLost(SourceFilter* source);
 void SourceDeviceArrived(SourceFilter* source);
 bool SourceIsDead(SourceFilter* source);
 void SourceAbort(SourceFilter* source, HRESULT hr);
-// Starts the camera's unplug timer at its first Run, when it has one.
+// Starts the camera's unplug timer at its first Run, when it has one. Called
+// without the camera's mutex: the registry's is taken before a camera's.
 void ScheduleUnplug(Camera& camera);
 std::shared_ptr<Camera> CameraOf(FilterBase* filter);
 HRESULT CreateSourceFilter(const std::shared_ptr<Camera>& camera, REFIID iid, void** object);

@@ -301,8 +301,8 @@ public:
             std::lock_guard<std::mutex> lock(camera_->mutex);
             if (DeadLocked()) return kDeviceGone;
             if (camera_->description.busy) return kCameraBusy;
-            ScheduleUnplug(*camera_);
         }
+        ScheduleUnplug(*camera_);
         return SimFilter::Run(start);
     }
 
