@@ -194,4 +194,48 @@ TEST_F(StressTest, InitDllAndDeInitDllCyclesWhileAnotherGrabberAcquires) {
     vorktest::PumpPending();
 }
 
+// A format change stops every graph of the process; the walk must not reach a
+// grabber that DeInitDll on another thread destroys meanwhile. The hook holds the
+// walk at its first grabber while the host's thread closes the other: DeInitDll
+// must wait for the walk (the wait for it ends after a bound, since it cannot
+// finish while the walk holds the camera lock).
+TEST_F(StressTest, AFormatChangeNeverStopsAGrabberThatDeInitDllDestroys) {
+    Watchdog watchdog(120);
+    vorksim::AddCamera(SmallCamera(0));
+    vorksim::AddCamera(SmallCamera(1));
+    WritePrivateProfileStringW(L"Changing", L"FriendlyNamePart", L"Stress 0", ini.c_str());
+    WritePrivateProfileStringW(L"Cycled", L"FriendlyNamePart", L"Stress 1", ini.c_str());
+    TestGrabber changing(L"Changing", true);
+    ASSERT_TRUE(changing.IsInitialized());
+    const HANDLE walking = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        ResetEvent(walking);
+        ResetEvent(closed);
+        ASSERT_TRUE(InitDll(L"Cycled", 0));
+        std::thread writer([&] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            changing.SnapAsyncToRing();
+            auto once = std::make_shared<std::atomic<bool>>(false);
+            vorksim::SetCallHook("IMediaControl::GetState", [&, once] {
+                if (once->exchange(true)) return;
+                SetEvent(walking);
+                WaitForSingleObject(closed, 200);
+            });
+            changing.WriteColorMode(i % 2 ? VORKColorModeRGB24 : VORKColorModeRGB32);
+            vorksim::SetCallHook("IMediaControl::GetState", nullptr);
+            changing.StopSnap();
+            CoUninitialize();
+        });
+        EXPECT_EQ(WaitForSingleObject(walking, 10000), WAIT_OBJECT_0);
+        EXPECT_TRUE(DeInitDll());
+        SetEvent(closed);
+        writer.join();
+        vorktest::PumpPending();
+    }
+    CloseHandle(walking);
+    CloseHandle(closed);
+    changing.DeInitGrabber();
+}
+
 }  // namespace
