@@ -1,6 +1,9 @@
 // Frame rates and latencies of the simulated camera and of the plug-in's snaps.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <thread>
+
 #include "TestSupport.h"
 #include "vorksim/cameras.h"
 
@@ -104,8 +107,57 @@ void SingleSnapLatency(benchmark::State& state) {
     state.counters["failures"] = static_cast<double>(failures);
 }
 
+// Opening the board (InitGrabber: InitBoard to buffers sized) of a camera whose
+// first frame comes range(0) ms after its start. Once the test frame has begun,
+// another thread lists the cameras, reads a property and reads the active
+// camera: the *_ms counters are how long each call took while the test frame
+// held the camera lock (only the last takes that lock).
+void OpenWithStartDelay(benchmark::State& state) {
+    vorksim::CameraDescription camera = Camera(640, 480, false);
+    camera.startDelayMs = static_cast<DWORD>(state.range(0));
+    Host host(camera);
+    using Ms = std::chrono::duration<double, std::milli>;
+    double listMs = 0, propertyMs = 0, activeMs = 0;
+    for (auto _ : state) {
+        TestGrabber g(L"Bench");
+        std::thread reader;
+        vorksim::SetCallHook("IMediaEventEx::GetEventHandle", [&] {
+            if (reader.joinable()) return;
+            reader = std::thread([&] {
+                vorktest::ComScope com;
+                auto start = std::chrono::steady_clock::now();
+                int count = 0;
+                delete[] g.GetCamInfos(count);
+                listMs = Ms(std::chrono::steady_clock::now() - start).count();
+                start = std::chrono::steady_clock::now();
+                int percent = 0;
+                g.GetProcAmpParam(VideoProcAmp_Brightness, percent, nullptr);
+                propertyMs = Ms(std::chrono::steady_clock::now() - start).count();
+                start = std::chrono::steady_clock::now();
+                VORKCamInfo active{};
+                g.GetActCamInfo(active);
+                activeMs = Ms(std::chrono::steady_clock::now() - start).count();
+            });
+        });
+        const bool opened = g.InitGrabber(true) && g.GetOldBufSize() > 0;
+        vorksim::SetCallHook("IMediaEventEx::GetEventHandle", nullptr);
+        if (reader.joinable()) reader.join();
+        state.PauseTiming();
+        g.DeInitGrabber();
+        state.ResumeTiming();
+        if (!opened) {
+            state.SkipWithError("the board did not open with sized buffers");
+            break;
+        }
+    }
+    state.counters["list_ms"] = listMs;
+    state.counters["property_ms"] = propertyMs;
+    state.counters["active_camera_ms"] = activeMs;
+}
+
 }  // namespace
 
+BENCHMARK(OpenWithStartDelay)->Arg(0)->Arg(1000)->Arg(3000)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(SimulatedCameraRate)->Args({640, 480})->Args({1920, 1080})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(ContinuousDelivery)->Args({640, 480})->Args({1920, 1080})->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(ContinuousDeliveryMjpg)->Args({1280, 720})->UseRealTime()->Unit(benchmark::kMillisecond);
