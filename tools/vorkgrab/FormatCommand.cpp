@@ -38,6 +38,27 @@ std::wstring RateText(double fps) {
     return s;
 }
 
+// The rate is the camera's own for the format it now sends: it needs no
+// DefFramerate, which would be applied to the camera's first format when the
+// board opens, before the colour mode and size choose this one, and could pin a
+// format that a camera without a converter in its graph cannot leave.
+bool IsOwnRate(CVORKDirectShowGrabber& g, double fps) {
+    VORKDSFrameFormat f{};
+    if (g.ReadFrameFormat(f) != 0) return false;
+    constexpr int kShown = 64;
+    VORKDSOfferedFormat offered[kShown];
+    int count = kShown;
+    if (g.ReadOfferedFormats(offered, count) != 0) return false;
+    const LONG height = f.sourceHeight < 0 ? -f.sourceHeight : f.sourceHeight;
+    for (int i = 0; i < count && i < kShown; ++i) {
+        const VORKDSOfferedFormat& o = offered[i];
+        if (o.width == f.sourceWidth && (o.height == height || o.height == -height) &&
+            IsEqualGUID(o.subtype, f.sourceSubtype))
+            return std::fabs(o.framesPerSecond - fps) <= fps * 1e-3;
+    }
+    return false;
+}
+
 void Print(CVORKDirectShowGrabber& g, const VORKDSFrameFormat& f) {
     const int mode = ModeOfSubtype(f.subtype);
     std::printf("color mode  %d (%s)\n", mode, ModeName(mode));
@@ -68,7 +89,8 @@ int FormatCommand(Plugin& plugin, const Options& o) {
         edit.Write(L"GrabWidth", o.size->first);
         edit.Write(L"GrabHeight", o.size->second);
     }
-    if (o.fps) edit.Write(ChannelSection(o), L"DefFramerate", RateText(*o.fps));
+    if (o.fps && IsOwnRate(plugin.grabber(), *o.fps)) edit.Remove(ChannelSection(o), L"DefFramerate");
+    else if (o.fps) edit.Write(ChannelSection(o), L"DefFramerate", RateText(*o.fps));
     plugin.Reopen(o);
     PumpMessages();
     CVORKDirectShowGrabber& g = plugin.grabber();

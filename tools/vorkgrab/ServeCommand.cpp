@@ -153,8 +153,10 @@ private:
     // enumeration.
     bool CameraGone() {
         if (g_reports.deviceLost != lostSeen_) return true;
-        return acquiring_ && Clock::now() - lastFrame_ > std::chrono::milliseconds(o_.timeout) &&
-               !DeviceAttached(devicePath_);
+        const auto quiet = std::chrono::milliseconds(500);
+        if (!acquiring_ || Clock::now() - lastFrame_ < quiet || Clock::now() - lastLook_ < quiet) return false;
+        lastLook_ = Clock::now();
+        return !DeviceAttached(devicePath_);
     }
 
     // The board is closed while the camera is away: opening it then would fall

@@ -278,6 +278,15 @@ void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::
     changes_.push_back(change);
 }
 
+void IniEdit::Remove(const std::wstring& section, const wchar_t* key) {
+    Change change{section, key, false, L"", HasSection(o_, section)};
+    change.existed = ReadIniValue(o_, section, key, change.old);
+    if (!change.existed) return;
+    if (!WritePrivateProfileStringW(section.c_str(), key, nullptr, o_.ini.c_str()))
+        throw Failure{"cannot write " + Utf8(o_.ini)};
+    changes_.push_back(change);
+}
+
 IniEdit::~IniEdit() {
     for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
         WritePrivateProfileStringW(it->section.c_str(), it->key.c_str(), it->existed ? it->old.c_str() : nullptr,

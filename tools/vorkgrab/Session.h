@@ -80,6 +80,7 @@ public:
     IniEdit& operator=(const IniEdit&) = delete;
     void Write(const wchar_t* key, int value);
     void Write(const std::wstring& section, const wchar_t* key, const std::wstring& value);
+    void Remove(const std::wstring& section, const wchar_t* key);
     void Keep() { changes_.clear(); }
 
 private:

@@ -26,6 +26,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How long frames may pause before the enumeration is asked whether the camera
+// is still there.
+constexpr double kLookAfterMs = 500;
+
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 class SnapRun {
@@ -84,6 +88,7 @@ private:
         Settling settling(o_.skip);
         StartStream();
         auto lastFrame = Clock::now();
+        auto lastLook = Clock::now();
         while (!Done() && !vork::Interrupted()) {
             PumpMessages();
             if (g_reports.deviceLost != lostSeen_) {
@@ -94,12 +99,17 @@ private:
             // Short waits, so that media events are handled on this thread.
             BYTE* image = g().GetLastGrabbedBufferInRingSynced(100);
             if (!image) {
-                if (g().IsGrabThreadRunning() && Since(lastFrame) * 1000 <= o_.timeout) continue;
-                if (!DeviceAttached(devicePath_)) {
-                    Reconnect();
-                    lastFrame = Clock::now();
-                    continue;
+                // Frames that stop with the device gone from the enumeration are a
+                // loss too, where no event reports it.
+                if (Since(lastFrame) * 1000 > kLookAfterMs && Since(lastLook) * 1000 > kLookAfterMs) {
+                    lastLook = Clock::now();
+                    if (!DeviceAttached(devicePath_)) {
+                        Reconnect();
+                        lastFrame = Clock::now();
+                        continue;
+                    }
                 }
+                if (g().IsGrabThreadRunning() && Since(lastFrame) * 1000 <= o_.timeout) continue;
                 starved_ = true;
                 break;
             }
