@@ -322,36 +322,18 @@ HRESULT Filter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     return S_OK;
 }
 
-namespace {
-
-// A string of the bag, or nothing when it is absent or not a string.
-bool ReadString(IPropertyBag* bag, const wchar_t* name, std::wstring& value) {
-    VARIANT v;
-    VariantInit(&v);
-    const bool read = SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal;
-    if (read) value = v.bstrVal;
-    VariantClear(&v);
-    return read;
-}
-
-}  // namespace
-
 // The registration wrote the camera's description beside its name and path,
 // under the keys of a description file; they are read back as one.
 HRESULT Filter::Load(IPropertyBag* bag, IErrorLog*) {
     if (!bag) return E_POINTER;
-    std::wstring text = L"[camera]\n";
-    for (const wchar_t* key : kDescriptionKeys) {
-        std::wstring value;
-        if (ReadString(bag, key, value)) text += std::wstring(key) + L"=" + value + L"\n";
-    }
+    const std::wstring text = DescriptionOf(bag);
     std::vector<vork::DescribedCamera> cameras;
     std::wstring error;
     if (!vork::ParseCameraDescriptions(text, L"registry", cameras, error) || cameras.size() != 1) return E_FAIL;
     for (const vork::VideoFormat& f : cameras.front().formats)
         if (!CanPaint(f.subtype)) return E_FAIL;
     std::wstring instance;
-    ReadString(bag, kInstanceKey, instance);
+    ReadBag(bag, kInstanceKey, instance);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state_ != State_Stopped || !instance_.empty()) return VFW_E_WRONG_STATE;

@@ -138,30 +138,12 @@ CComPtr<IFilterMapper2> Mapper(HRESULT& hr) {
     return mapper;
 }
 
-bool ReadBag(IPropertyBag* bag, const wchar_t* name, std::wstring& value) {
-    VARIANT v;
-    VariantInit(&v);
-    const bool read = SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal;
-    if (read) value = v.bstrVal;
-    VariantClear(&v);
-    return read;
-}
-
 // A registered camera of this class: its instance, and its description as a
 // description file's section.
 struct OurCamera {
     std::wstring instance;
     std::wstring description;
 };
-
-std::wstring DescriptionOf(IPropertyBag* bag) {
-    std::wstring text = L"[camera]\n";
-    for (const wchar_t* key : kDescriptionKeys) {
-        std::wstring value;
-        if (ReadBag(bag, key, value)) text += std::wstring(key) + L"=" + value + L"\n";
-    }
-    return text;
-}
 
 HRESULT FindOurCameras(std::vector<OurCamera>& found) {
     CComPtr<ICreateDevEnum> devices;
@@ -293,6 +275,25 @@ std::wstring Unquoted(std::wstring text) {
 }
 
 }  // namespace
+
+bool ReadBag(IPropertyBag* bag, const wchar_t* name, std::wstring& value) {
+    VARIANT v;
+    VariantInit(&v);
+    const bool read = SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal;
+    if (read) value = v.bstrVal;
+    VariantClear(&v);
+    return read;
+}
+
+std::wstring DescriptionOf(IPropertyBag* bag) {
+    std::wstring text = L"[camera]\n";
+    for (const wchar_t* key : kDescriptionKeys) {
+        std::wstring value;
+        if (ReadBag(bag, key, value)) text += std::wstring(key) + L"=" + value + L"\n";
+    }
+    return text;
+}
+
 
 HRESULT RegisterDefaultCamera() {
     vork::DescribedCamera camera;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <windows.h>
+#include <ocidl.h>
 
 #include <string>
 
@@ -23,6 +24,12 @@ inline const wchar_t* const kDescriptionKeys[] = {
 // The bag's name of the camera's registered instance.
 inline const wchar_t kInstanceKey[] = L"Instance";
 inline const wchar_t kUnpluggedKey[] = L"Software\\VORK\\vorkvcam\\Unplugged";
+
+// A string of a camera's property bag; false when it is absent or not a string.
+bool ReadBag(IPropertyBag* bag, const wchar_t* name, std::wstring& value);
+// The description the registration wrote into a camera's bag, as a description
+// file's section.
+std::wstring DescriptionOf(IPropertyBag* bag);
 
 // One camera with the default description, for a machine without a camera.
 HRESULT RegisterDefaultCamera();

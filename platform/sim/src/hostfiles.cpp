@@ -14,6 +14,7 @@
 
 #include "vork/host.h"
 #include "vorksim/text.h"
+#include "posixio.h"
 
 namespace vork {
 namespace {
@@ -65,17 +66,6 @@ int CreateExclusive(const std::string& folderAndStem, const std::string& suffix,
     return -1;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Renames without replacing: the kernel refuses when the target exists, so a
 // file that appears meanwhile is never lost.
 int RenameNoReplace(const std::string& from, const std::string& to) {
@@ -124,7 +114,7 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     if (fd < 0) return Fail(error, Message(path, L"cannot be written", errno));
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
     RemoveOnInterrupt(wideTemporary);
-    bool ok = WriteAll(fd, bytes);
+    bool ok = vorksim::WriteAll(fd, bytes.data(), bytes.size());
     int failure = ok ? 0 : errno;
     if (close(fd) != 0 && ok) {
         ok = false;

@@ -33,6 +33,7 @@
 
 #include "vork/host.h"
 #include "vorksim/text.h"
+#include "posixio.h"
 
 namespace {
 
@@ -394,17 +395,6 @@ bool ReadFile(const std::string& path, std::string& bytes) {
     return read;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // A file open and locked for one write; closing it lets go of the lock.
 struct LockedFile {
     int fd = -1;
@@ -464,7 +454,7 @@ bool Replace(const LockedFile& file, const std::string& bytes) {
     if (fd < 0) return false;
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
     vork::RemoveOnInterrupt(wideTemporary);
-    bool ok = WriteAll(fd, bytes) && TakeOwnerAndMode(fd, file.st);
+    bool ok = vorksim::WriteAll(fd, bytes.data(), bytes.size()) && TakeOwnerAndMode(fd, file.st);
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), file.target.c_str()) == 0;
     if (!ok) unlink(temporary.c_str());
