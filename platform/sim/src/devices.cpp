@@ -27,8 +27,10 @@ struct Registry {
     std::map<std::string, std::vector<long long>> callArguments;
     std::vector<PropertyFrameCall> frames;
     // Unplug timers: each waits on `timers` until its time or until cancelled.
+    // Their threads are detached (a host never joins them: it does not know of
+    // them) and counted, so that a cancel can wait for the running ones.
     std::condition_variable timers;
-    std::vector<std::thread> timerThreads;
+    int runningTimers = 0;
     unsigned timerEpoch = 0;  // bumped to cancel the pending ones
     static Registry& Instance() {
         static auto* registry = new Registry;
@@ -188,14 +190,17 @@ bool TimerWait(DWORD delay, unsigned epoch) {
 
 void CancelTimers() {
     auto& r = Registry::Instance();
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard<std::mutex> lock(r.mutex);
-        ++r.timerEpoch;
-        threads.swap(r.timerThreads);
-    }
+    std::unique_lock<std::mutex> lock(r.mutex);
+    ++r.timerEpoch;
     r.timers.notify_all();
-    for (auto& t : threads) t.join();
+    r.timers.wait(lock, [&] { return r.runningTimers == 0; });
+}
+
+void TimerEnded() {
+    auto& r = Registry::Instance();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    --r.runningTimers;
+    r.timers.notify_all();
 }
 
 // Under the camera's mutex, so that no filter goes away while it is told.
@@ -220,11 +225,14 @@ void ScheduleUnplug(Camera& camera) {
     auto& r = Registry::Instance();
     std::lock_guard<std::mutex> lock(r.mutex);
     const unsigned epoch = r.timerEpoch;
-    r.timerThreads.emplace_back([id, after, back, epoch] {
-        if (!TimerWait(after, epoch)) return;
-        RemoveCamera(id);
-        if (back && TimerWait(*back, epoch)) ReturnCamera(id);
-    });
+    ++r.runningTimers;
+    std::thread([id, after, back, epoch] {
+        if (TimerWait(after, epoch)) {
+            RemoveCamera(id);
+            if (back && TimerWait(*back, epoch)) ReturnCamera(id);
+        }
+        TimerEnded();
+    }).detach();
 }
 
 void RemoveCamera(CameraId id) {
