@@ -131,6 +131,9 @@ std::vector<RgbImage> Settling::Take(RgbImage frame, double elapsedMs) {
         usable.push_back(std::move(frame));
         return usable;
     }
+    if (firstMs_ < 0) firstMs_ = elapsedMs;
+    waitedMs_ = elapsedMs - firstMs_;
+    ++seen_;
     levels_.push_back(MeanLevel(frame));
     window_.push_back(std::move(frame));
     if (window_.size() > kWindow) {
@@ -141,7 +144,7 @@ std::vector<RgbImage> Settling::Take(RgbImage frame, double elapsedMs) {
     if (window_.size() == kWindow && Level()) {
         settled_ = true;
         usable.swap(window_);
-    } else if (elapsedMs >= kLimitMs) {
+    } else if ((waitedMs_ >= kLimitMs && seen_ >= kLimitFrames) || waitedMs_ >= kHardLimitMs) {
         settled_ = timedOut_ = true;
         dropped_ += static_cast<long long>(window_.size()) - 1;
         usable.push_back(std::move(window_.back()));

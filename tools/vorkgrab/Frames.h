@@ -62,7 +62,12 @@ private:
 class Settling {
 public:
     static constexpr size_t kWindow = 4;
-    static constexpr int kLimitMs = 3000;  // after that, the latest frame is taken as it is
+    // A picture that has not settled 3 s after the first frame, and after 30
+    // frames, is taken as it is: time alone would cut a rise short on a loaded
+    // machine. A slow camera is not waited for beyond 10 s.
+    static constexpr double kLimitMs = 3000;
+    static constexpr long long kLimitFrames = 30;
+    static constexpr double kHardLimitMs = 10000;
 
     explicit Settling(long long skip) : skip_(skip) {}
     // Takes the next frame; returns the frames that may now be used (none while
@@ -71,6 +76,8 @@ public:
     bool settled() const { return settled_; }
     bool timedOut() const { return timedOut_; }
     long long dropped() const { return dropped_; }
+    long long seen() const { return seen_; }
+    double waitedMs() const { return waitedMs_; }
 
 private:
     bool Level() const;
@@ -79,6 +86,9 @@ private:
     bool settled_ = false;
     bool timedOut_ = false;
     long long dropped_ = 0;
+    long long seen_ = 0;
+    double firstMs_ = -1;
+    double waitedMs_ = 0;
     std::vector<RgbImage> window_;
     std::vector<double> levels_;
 };

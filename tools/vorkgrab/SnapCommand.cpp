@@ -126,10 +126,13 @@ private:
             g().StopGrabThread(true);
             errors_ += g().GetGrabThreadErrors();
         }
-        if (settling.dropped() > 0)
-            std::fprintf(stderr, "dropped %lld frame%s while the picture settled%s\n", settling.dropped(),
-                         settling.dropped() == 1 ? "" : "s",
-                         settling.timedOut() ? " (it had not settled after 3 seconds; the latest frame was taken)" : "");
+        if (settling.dropped() == 0) return;
+        std::fprintf(stderr, "dropped %lld frame%s while the picture settled", settling.dropped(),
+                     settling.dropped() == 1 ? "" : "s");
+        if (settling.timedOut())
+            std::fprintf(stderr, " (it had not settled after %lld frames in %.1f seconds; the latest frame was taken)",
+                         settling.seen(), settling.waitedMs() / 1000);
+        std::fprintf(stderr, "\n");
     }
 
     void StartStream() {
