@@ -84,20 +84,6 @@ TEST_F(CameraListTest, ALongDuplicateNameKeepsItsSuffix) {
     EXPECT_EQ(names[1].substr(253), L"_1");
 }
 
-TEST_F(CameraListTest, WithoutABoardOrADeviceThereIsNoList) {
-    grabber = std::make_unique<TestGrabber>(L"G");
-    EXPECT_TRUE(List().empty());
-    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::GetCamInfos: Device enumerator not initialized!", 2));
-    grabber->InitBoard();  // no camera: the board fails
-    EXPECT_TRUE(List().empty());
-    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::GetCamInfos: Moniker enumerator could not be created!", 2));
-    VORKCamInfo info;
-    info.nDeviceNumber = 9;
-    grabber->GetActCamInfo(info);
-    EXPECT_EQ(info.nDeviceNumber, 0);
-    EXPECT_STREQ(info.szFriendlyName, L"");
-}
-
 TEST_F(CameraListTest, TheConnectedCameraIsReportedWithoutASuffix) {
     AddCamera(L"Twin", L"first");
     AddCamera(L"Twin", L"second");

@@ -1,6 +1,8 @@
 // Setting up a channel from the INI file and applying its properties.
 #include "TestSupport.h"
 
+#include "vork/utf8.h"
+
 namespace {
 
 using vorktest::BoardTest;
@@ -90,15 +92,19 @@ TEST_F(ChannelConfigTest, UseSingleSnapZeroSticks) {
 }
 
 TEST_F(ChannelConfigTest, AFallbackToALogitechCameraSnapsContinuously) {
-    for (const auto& [name, listed] : {std::pair<const wchar_t*, bool>{L"Logitech QuickCam", true},
-                                       std::pair<const wchar_t*, bool>{L"logitech quickcam", false}}) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"Logitech QuickCam", true},
+        {L"logitech quickcam", false},
+        {L"Cam NOSINGLESNAP_DEVICES_END", false},  // the table's end marker is no device
+    };
+    for (const auto& [name, listed] : cases) {
         vorksim::RemoveAllCameras();
         vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
         d.friendlyName = name;
         WriteIni("");
         TestGrabber* g = Open(d);
         SetUpChannel();
-        EXPECT_EQ(g->DoNoSingleSnap(), listed);
+        EXPECT_EQ(g->DoNoSingleSnap(), listed) << vork::Utf8(name);
         g->CloseBoard();
     }
     // A device found through its configured name is not tested against the table.

@@ -1,13 +1,16 @@
 // The failure tables of device selection, the camera list, graph construction,
 // run control, snaps and buffer sizing, walked row by row: each row injects its
-// fault into the simulated platform and checks the log line (text, code, level),
-// the result, and the error event the row names. Rows that no fault of the
-// platform can reach are made by clearing the member that a board opened part
-// way would lack.
+// fault into the simulated platform and checks the log line (text, code, level
+// 2), the result, the error event the row names, and what its `after` says of
+// the state left behind. Rows that no fault of the platform can reach are made
+// by clearing the member that a board opened part way would lack. Every row
+// must leave no simulated COM object alive once its boards are closed, while
+// the grabbers still exist: a destructor must not hide a missed release.
 #include "TestSupport.h"
 
 #include "GrabberList.h"
 #include "vork/utf8.h"
+#include "vorksim/com.h"
 
 #include <cctype>
 #include <functional>
@@ -27,16 +30,20 @@ struct Row {
     std::function<long(FaultTable&)> act;  // injects the fault and runs the operation: its result
     std::wstring line;      // empty: the row names no line
     int code;
-    int level;
     long result;
     int event;              // 0: none
+    std::function<void(FaultTable&)> after = nullptr;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.table << ": " << row.situation; }
 
 class FaultTable : public BoardTest, public ::testing::WithParamInterface<Row> {
 public:
+    using BoardTest::AddCamera;
     using BoardTest::events;
+    using BoardTest::HasLine;
+    using BoardTest::Ini;
+    using BoardTest::log;
     using BoardTest::WriteIni;
     vorksim::CameraId camera = 0;
 
@@ -45,6 +52,7 @@ public:
         AddIfNone();
         TestGrabber& g = Keep(std::make_unique<TestGrabber>(L"F"));
         EXPECT_TRUE(g.InitBoard());
+        events.Clear();  // the fallback to the only camera
         return g;
     }
     TestGrabber& Connected() {
@@ -58,6 +66,7 @@ public:
         EXPECT_TRUE(g.IsInitialized());
         return g;
     }
+    TestGrabber& First() { return *grabbers_.front(); }
     void AddIfNone() {
         if (!camera) camera = AddCamera(L"Fault Cam", L"fault-path");
     }
@@ -73,6 +82,8 @@ protected:
             g->StopGrabThread(true);
             g->CloseBoard();
         }
+        vorksim::RemoveAllCameras();
+        EXPECT_EQ(vorksim::LiveObjectCount(), liveObjects) << "left alive by CloseBoard";
         grabbers_.clear();
         BoardTest::TearDown();
     }
@@ -91,20 +102,13 @@ TEST_P(FaultTable, Row) {
     const long result = row.act(*this);
     EXPECT_EQ(result, row.result);
     if (!row.line.empty()) {
-        EXPECT_TRUE(HasLine(row.line, row.code, row.level)) << vork::Utf8(row.line);
+        EXPECT_TRUE(HasLine(row.line, row.code)) << vork::Utf8(row.line);
     }
     if (row.event) {
         const auto codes = events.Codes();
         EXPECT_NE(std::find(codes.begin(), codes.end(), row.event), codes.end()) << "event " << row.event;
     }
-}
-
-void AddCameraFor(FaultTable& t, const wchar_t* name, const wchar_t* path) {
-    t.AddIfNone();
-    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
-    d.friendlyName = name;
-    d.devicePath = path;
-    vorksim::AddCamera(d);
+    if (row.after) row.after(*this);
 }
 
 void AddCameraWith(FaultTable& t, const std::function<void(vorksim::CameraDescription&)>& change) {
@@ -118,43 +122,60 @@ void AddCameraWith(FaultTable& t, const std::function<void(vorksim::CameraDescri
 Row Rows[] = {
     // ---- Device enumeration and selection --------------------------------------
     {"selection", "FindCapSource with null output",
-     [](FaultTable& t) { return static_cast<long>(VORKDSGrabberTestPeer::FindCapSource(t.Board(), nullptr)); }, L"", 0, 0, 1, 0},
+     [](FaultTable& t) { return static_cast<long>(VORKDSGrabberTestPeer::FindCapSource(t.Board(), nullptr)); }, L"", 0, 1, 0},
     {"selection", "GetDefaultCapSource with null output",
      [](FaultTable& t) {
          wchar_t name[256];
          return static_cast<long>(VORKDSGrabberTestPeer::GetDefaultCapSource(t.Board(), nullptr, name));
      },
-     L"CVORKDirectShowGrabber::GetDefaultCapSource: Invalid parameter!", 1, 2, 1, 0},
+     L"CVORKDirectShowGrabber::GetDefaultCapSource: Invalid parameter!", 1, 1, 0},
     {"selection", "no device enumerator (search)",
      [](FaultTable& t) {
          CComPtr<IBaseFilter> f;
          return static_cast<long>(VORKDSGrabberTestPeer::FindCapSource(t.Bare(), &f));
      },
-     L"CVORKDirectShowGrabber::FindCapSource: Device enumerator not initialized!", 2, 2, 2, 0},
+     L"CVORKDirectShowGrabber::FindCapSource: Device enumerator not initialized!", 2, 2, 0},
     {"selection", "no device enumerator (first device)",
      [](FaultTable& t) {
          CComPtr<IBaseFilter> f;
          wchar_t name[256];
          return static_cast<long>(VORKDSGrabberTestPeer::GetDefaultCapSource(t.Bare(), &f, name));
      },
-     L"CVORKDirectShowGrabber::GetDefaultCapSource: Device enumerator not initialized!", 2, 2, 2, 0},
-    {"selection", "no enumerator for the category: no device at all",
+     L"CVORKDirectShowGrabber::GetDefaultCapSource: Device enumerator not initialized!", 2, 2, 0},
+    {"selection", "no camera at all: events 10 and 9, a board open part way",
      [](FaultTable& t) {
-         TestGrabber& g = t.Board();
-         vorksim::RemoveAllCameras();
-         CComPtr<IBaseFilter> f;
-         return static_cast<long>(VORKDSGrabberTestPeer::FindCapSource(g, &f));
+         t.WriteIni("[F]\nFriendlyNamePart=Cam\nDevicePath=p\n");
+         return static_cast<long>(t.Bare().InitBoard());
      },
-     L"CVORKDirectShowGrabber::FindCapSource: Moniker enumerator could not be created!", 2, 2, 2, 0},
-    {"selection", "no enumerator for the category (first device)",
+     L"CVORKDirectShowGrabber::FindCapSource: Moniker enumerator could not be created!", 2, 0, 9,
      [](FaultTable& t) {
-         TestGrabber& g = t.Board();
-         vorksim::RemoveAllCameras();
-         CComPtr<IBaseFilter> f;
-         wchar_t name[256];
-         return static_cast<long>(VORKDSGrabberTestPeer::GetDefaultCapSource(g, &f, name));
-     },
-     L"CVORKDirectShowGrabber::GetDefaultCapSource: Moniker enumerator could not be created!", 2, 2, 2, 0},
+         const auto e = t.events.Events();
+         ASSERT_EQ(e.size(), 2u);
+         EXPECT_EQ(e[0].code, 10);
+         EXPECT_EQ(e[1].text,
+                   L"CVORKDirectShowGrabber::InitBoard:\r\nCould not find camera\r\nMaybe configured friendly name part "
+                   L"(Cam)\r\nor device path (p)\r\nis unsuitable\r\nWrong USB port?");
+         EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::GetDefaultCapSource: Moniker enumerator could not be created!", 2));
+         TestGrabber& g = t.First();
+         EXPECT_NE(g.m_hMediaEventWnd, nullptr);
+         EXPECT_NE(g.m_pSampleGrabber.p, nullptr);
+         EXPECT_EQ(g.m_pCapSource.p, nullptr);
+         EXPECT_EQ(g.GetDeviceNumber(), -1);
+         VORKCamInfo info;
+         info.nDeviceNumber = 9;
+         g.GetActCamInfo(info);
+         EXPECT_EQ(info.nDeviceNumber, 0);
+         EXPECT_STREQ(info.szFriendlyName, L"");
+         EXPECT_EQ(t.Ini(L"F", L"FriendlyNamePart"), L"Cam");  // written only after a fallback
+         int count = 7;
+         EXPECT_EQ(g.GetCamInfos(count), nullptr);
+         EXPECT_EQ(count, 7);
+         EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::GetCamInfos: Moniker enumerator could not be created!", 2));
+         EXPECT_EQ(g.ConnectGraph(), 16);  // nothing to connect
+         g.CloseBoard();
+         EXPECT_EQ(g.m_hMediaEventWnd, nullptr);
+         EXPECT_EQ(g.m_pDevEnum.p, nullptr);
+     }},
     {"selection", "fetch fails with a negative HRESULT (search)",
      [](FaultTable& t) {
          TestGrabber& g = t.Board();
@@ -162,7 +183,7 @@ Row Rows[] = {
          CComPtr<IBaseFilter> f;
          return static_cast<long>(VORKDSGrabberTestPeer::FindCapSource(g, &f));
      },
-     L"DirectShow error: Catastrophic failure", 0, 2, 9, 0},
+     L"DirectShow error: Catastrophic failure", 0, 9, 0},
     {"selection", "bind fails (first device)",
      [](FaultTable& t) {
          TestGrabber& g = t.Board();
@@ -171,7 +192,7 @@ Row Rows[] = {
          wchar_t name[256];
          return static_cast<long>(VORKDSGrabberTestPeer::GetDefaultCapSource(g, &f, name));
      },
-     L"", 0, 0, 4, 0},
+     L"", 0, 4, 0},
     {"selection", "property bag not available",
      [](FaultTable& t) {
          TestGrabber& g = t.Board();
@@ -183,16 +204,7 @@ Row Rows[] = {
          wchar_t name[256];
          return static_cast<long>(g.GetFriendlyName(moniker, name));
      },
-     L"DirectShow error: Unspecified error", 0, 2, 4, 0},
-    {"selection", "configured device not found: fallback",
-     [](FaultTable& t) {
-         t.WriteIni("[F]\nFriendlyNamePart=Missing\n");
-         return static_cast<long>(t.Board().GetDeviceNumber());
-     },
-     L"", 0, 0, 0, 10},
-    {"selection", "no device at all could be connected",
-     [](FaultTable& t) { return static_cast<long>(t.Bare().InitBoard()); },
-     L"", 0, 0, 0, 9},
+     L"DirectShow error: Unspecified error", 0, 4, 0},
     // ---- The camera list ---------------------------------------------------------------
     {"camera list", "no device enumerator",
      [](FaultTable& t) {
@@ -200,20 +212,11 @@ Row Rows[] = {
          const long r = Ptr(t.Bare().GetCamInfos(count));
          return count == 7 ? r : -1;
      },
-     L"CVORKDirectShowGrabber::GetCamInfos: Device enumerator not initialized!", 2, 2, 0, 0},
-    {"camera list", "no enumerator for the category",
-     [](FaultTable& t) {
-         TestGrabber& g = t.Board();
-         vorksim::RemoveAllCameras();
-         int count = 7;
-         const long r = Ptr(g.GetCamInfos(count));
-         return count == 7 ? r : -1;
-     },
-     L"CVORKDirectShowGrabber::GetCamInfos: Moniker enumerator could not be created!", 2, 2, 0, 0},
+     L"CVORKDirectShowGrabber::GetCamInfos: Device enumerator not initialized!", 2, 0, 0},
     {"camera list", "fetching a moniker fails: the list so far",
      [](FaultTable& t) {
          TestGrabber& g = t.Board();
-         AddCameraFor(t, L"Second", L"second");
+         t.AddCamera(L"Second", L"second");
          // The first device is fetched, the second fetch fails.
          vorksim::SetCallHook("IEnumMoniker::Next", [calls = std::make_shared<int>(0)] {
              if (++*calls == 2) vorksim::SetCallFault("IEnumMoniker::Next", E_FAIL, 1);
@@ -222,16 +225,7 @@ Row Rows[] = {
          std::unique_ptr<VORKCamInfo[]> list(g.GetCamInfos(count));
          return list ? static_cast<long>(count) : -1;
      },
-     L"DirectShow error: Unspecified error", 0, 2, 1, 0},
-    {"camera list", "name or path not readable: fallback strings",
-     [](FaultTable& t) {
-         TestGrabber& g = t.Board();
-         t.Faults([](vorksim::CameraFaults& f) { f.propertyBagFails = true; });
-         int count = 0;
-         std::unique_ptr<VORKCamInfo[]> list(g.GetCamInfos(count));
-         return list && count == 1 && list[0].szFriendlyName[0] != 0 ? 1L : 0L;
-     },
-     L"", 0, 0, 1, 0},
+     L"DirectShow error: Unspecified error", 0, 1, 0},
     // ---- Graph construction ------------------------------------------------------------
     {"graph", "device enumerator cannot be created",
      [](FaultTable& t) {
@@ -239,72 +233,82 @@ Row Rows[] = {
          vorksim::SetCallFault(vorksim::CreationCall(CLSID_SystemDeviceEnum), REGDB_E_CLASSNOTREG);
          return static_cast<long>(t.Bare().InitBoard());
      },
-     L"CVORKDirectShowGrabber::InitBoard: Could not initialize device enumerator!", 2, 2, 0, 0},
+     L"CVORKDirectShowGrabber::InitBoard: Could not initialize device enumerator!", 2, 0, 0},
     {"graph", "sample grabber cannot be created",
      [](FaultTable& t) {
          t.AddIfNone();
          vorksim::SetCallFault(vorksim::CreationCall(CLSID_SampleGrabber), REGDB_E_CLASSNOTREG);
          return static_cast<long>(t.Bare().InitBoard());
      },
-     L"CVORKDirectShowGrabber::InitBoard: Could not initialize sample grabber!", 2, 2, 0, 0},
-    {"graph", "device selection fails: events 10 and 9",
-     [](FaultTable& t) { return static_cast<long>(t.Bare().InitBoard()); }, L"", 0, 0, 0, 9},
+     L"CVORKDirectShowGrabber::InitBoard: Could not initialize sample grabber!", 2, 0, 0},
     {"graph", "filter graph cannot be created",
      [](FaultTable& t) {
          t.AddIfNone();
          vorksim::SetCallFault(vorksim::CreationCall(CLSID_FilterGraph), E_OUTOFMEMORY);
          return static_cast<long>(t.Bare().InitBoard());
      },
-     L"CVORKDirectShowGrabber::InitBoard: Could not create filter graph!", 2, 2, 0, 0},
+     L"CVORKDirectShowGrabber::InitBoard: Could not create filter graph!", 2, 0, 0},
     {"graph", "null renderer cannot be created",
      [](FaultTable& t) {
          t.AddIfNone();
          vorksim::SetCallFault(vorksim::CreationCall(CLSID_NullRenderer), E_OUTOFMEMORY);
          return static_cast<long>(t.Bare().InitBoard());
      },
-     L"CVORKDirectShowGrabber::InitBoard: Could not create NULL renderer!", 2, 2, 0, 0},
-    {"graph", "no IAMVideoProcAmp",
+     L"CVORKDirectShowGrabber::InitBoard: Could not create NULL renderer!", 2, 0, 0},
+    {"graph", "no IAMVideoProcAmp and no IAMCameraControl: two notes",
      [](FaultTable& t) {
-         AddCameraWith(t, [](vorksim::CameraDescription& d) { d.hasProcAmp = false; });
+         AddCameraWith(t, [](vorksim::CameraDescription& d) { d.hasProcAmp = d.hasCameraControl = false; });
          TestGrabber& g = t.Board();
-         return Ptr(g.m_pProcAmp.p);
+         return Ptr(g.m_pProcAmp.p) + Ptr(g.m_pCamCtrl.p);
      },
-     L"Video device does not support video quality settings. No WDM capture device?", 0, 2, 0, 0},
-    {"graph", "no IAMCameraControl",
+     L"", 0, 0, 0,
      [](FaultTable& t) {
-         AddCameraWith(t, [](vorksim::CameraDescription& d) { d.hasCameraControl = false; });
-         TestGrabber& g = t.Board();
-         return Ptr(g.m_pCamCtrl.p);
-     },
-     L"Video device does not support camera control interface!", 0, 2, 0, 0},
-    {"graph", "connect while connected",
-     [](FaultTable& t) { return static_cast<long>(t.Connected().ConnectGraph()); },
-     L"CVORKDirectShowGrabber::ConnectGraph: Warning, graph is connected and will be disconnected before reconnecting!",
-     0, 2, 0, 0},
-    {"graph", "connect without sample grabber",
-     [](FaultTable& t) { return static_cast<long>(t.Bare().ConnectGraph()); },
-     L"CVORKDirectShowGrabber::ConnectGraph: No valid grabber object!", 2, 2, 16, 0},
-    {"graph", "a connection fails",
+         EXPECT_EQ(t.log.Lines(),
+                   (std::vector<vorktest::LogLine>{
+                       {L"Video device does not support video quality settings. No WDM capture device?", 0, 2},
+                       {L"Video device does not support camera control interface!", 0, 2}}));
+     }},
+    {"graph", "connect while running: stops, disconnects and connects again",
      [](FaultTable& t) {
-         TestGrabber& g = t.Board();
-         vorksim::SetCallFault("IGraphBuilder::Connect", VFW_E_CANNOT_CONNECT);
+         TestGrabber& g = t.Connected();
+         g.Run();
          return static_cast<long>(g.ConnectGraph());
      },
-     L"", 0, 0, 16, 0},
+     L"CVORKDirectShowGrabber::ConnectGraph: Warning, graph is connected and will be disconnected before reconnecting!",
+     0, 0, 0,
+     [](FaultTable& t) {
+         EXPECT_TRUE(t.First().IsGraphStopped());
+         EXPECT_TRUE(t.First().IsConnected());
+         AM_MEDIA_TYPE connected{};
+         ASSERT_EQ(t.First().m_pSampleGrabber->GetConnectedMediaType(&connected), S_OK);
+         EXPECT_TRUE(IsEqualGUID(connected.subtype, MEDIASUBTYPE_RGB24));  // whatever the source offers first
+         CoTaskMemFree(connected.pbFormat);
+     }},
+    {"graph", "connect without sample grabber",
+     [](FaultTable& t) { return static_cast<long>(t.Bare().ConnectGraph()); },
+     L"CVORKDirectShowGrabber::ConnectGraph: No valid grabber object!", 2, 16, 0},
+    {"graph", "a connection the camera cannot make",
+     [](FaultTable& t) {
+         TestGrabber& g = t.Board();
+         g.m_pMediaType->subtype = MEDIASUBTYPE_RGB8;  // neither the camera nor any filter makes it
+         return static_cast<long>(g.ConnectGraph());
+     },
+     L"DirectShow error: No combination of intermediate filters could be found to make the connection.", 0, 16, 0,
+     [](FaultTable& t) { EXPECT_FALSE(t.First().IsConnected()); }},
     // ---- Run control and media events ------------------------------------------------
     {"run", "Run without sample grabber",
      [](FaultTable& t) { return static_cast<long>(t.Bare().Run()); },
-     L"CVORKDirectShowGrabber::Run: Grabber not initialized!", 2, 2, 2, 0},
+     L"CVORKDirectShowGrabber::Run: Grabber not initialized!", 2, 2, 0},
     {"run", "Run with pins not connected",
      [](FaultTable& t) { return static_cast<long>(t.Board().Run()); },
-     L"CVORKDirectShowGrabber::Run: Graph not connected!", 2, 2, 2, 0},
+     L"CVORKDirectShowGrabber::Run: Graph not connected!", 2, 2, 0},
     {"run", "Run without media control (a board opened part way)",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
          g.m_pMediaControl.Release();
          return static_cast<long>(g.Run());
      },
-     L"CVORKDirectShowGrabber::Run: No valid grabber control object!", 2, 2, 2, 0},
+     L"CVORKDirectShowGrabber::Run: No valid grabber control object!", 2, 2, 0},
     {"run", "Stop without media control (a board opened part way)",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
@@ -313,93 +317,105 @@ Row Rows[] = {
          g.Stop();
          return static_cast<long>(g.GetGraphState());
      },
-     L"CVORKDirectShowGrabber::Stop : No valid grabber control object!", 2, 2, VORKDSGraphRunning, 0},
-    {"run", "Run already running",
+     L"CVORKDirectShowGrabber::Stop : No valid grabber control object!", 2, VORKDSGraphRunning, 0},
+    {"run", "Run already running: quietly, the recorded state stays",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
          g.Run();
+         g.SetGraphState(VORKDSGraphStarting);
          return static_cast<long>(g.Run());
      },
-     L"", 0, 0, 22, 0},
+     L"", 0, 22, 0,
+     [](FaultTable& t) {
+         EXPECT_EQ(t.First().GetGraphState(), VORKDSGraphStarting);
+         EXPECT_TRUE(t.log.Lines().empty());
+     }},
     {"run", "Run fails",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
          t.Faults([](vorksim::CameraFaults& f) { f.runResult = E_FAIL; });
          return static_cast<long>(g.Run());
      },
-     L"CVORKDirectShowGrabber::Run(): Error switching to Run state", 0, 2, 17, 0},
+     L"CVORKDirectShowGrabber::Run(): Error switching to Run state", 0, 17, 0,
+     [](FaultTable& t) {
+         EXPECT_TRUE(t.First().IsGraphStopped());
+         EXPECT_TRUE(t.HasLine(L"DirectShow error: Unspecified error", 0));
+     }},
     {"run", "Run of a camera another program holds says why",
      [](FaultTable& t) {
          AddCameraWith(t, [](vorksim::CameraDescription& d) { d.busy = true; });
          return static_cast<long>(t.Connected().Run());
      },
-     L"DirectShow error: A device attached to the system is not functioning.", 0, 2, 17, 0},
-    {"run", "Stop without sample grabber",
+     L"DirectShow error: A device attached to the system is not functioning.", 0, 17, 0},
+    {"run", "Stop without sample grabber keeps the state",
      [](FaultTable& t) {
          TestGrabber& g = t.Bare();
+         g.SetGraphState(VORKDSGraphRunning);
+         g.SetContSnapRunning(true);
          g.Stop();
-         return 0L;
+         return static_cast<long>(g.IsGraphRunning() + g.IsContSnapRunning());
      },
-     L"CVORKDirectShowGrabber::Stop : No valid grabber object!", 2, 2, 0, 0},
-    {"run", "Stop does not complete",
+     L"CVORKDirectShowGrabber::Stop : No valid grabber object!", 2, 2, 0},
+    {"run", "Stop does not complete: a short poll, one wait of a second, then stopped",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
          g.Run();
+         g.SetContSnapRunning(true);
          t.Faults([](vorksim::CameraFaults& f) { f.stopStuck = true; });
+         vorksim::ClearCallFaults();
          g.Stop();
-         return static_cast<long>(g.IsGraphStopped());
+         return static_cast<long>(g.IsGraphStopped() && !g.IsContSnapRunning());
      },
-     L"CVORKDirectShowGrabber::Stop(): Timeout waiting for acquisition to stop, return code: 262711!", 0, 2, 1, 0},
-    {"run", "stream aborted",
+     L"CVORKDirectShowGrabber::Stop(): Timeout waiting for acquisition to stop, return code: 262711!", 0, 1, 0,
+     [](FaultTable& t) {
+         EXPECT_EQ(vorksim::CallArguments("IMediaControl::GetState"), (std::vector<long long>{10, 1000}));
+         t.Faults([](vorksim::CameraFaults&) {});
+     }},
+    {"run", "stream aborted: handled when the window's thread pumps",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
          g.Run();
          vorksim::AbortStream(t.camera, E_FAIL);
-         return static_cast<long>(vorktest::PumpUntil([&] { return !t.events.Codes().empty() && t.events.Codes().back() == 3; }));
+         vorksim::AbortStream(t.camera, E_FAIL);
+         Sleep(0);
+         if (!t.events.Events().empty()) return -1L;  // nothing happens until this thread pumps
+         return static_cast<long>(vorktest::PumpUntil([&] { return t.events.Events().size() >= 2; }));
      },
-     L"", 0, 0, 1, 3},
-    {"run", "own device removed",
+     L"", 0, 1, 3,
+     [](FaultTable& t) {
+         const auto e = t.events.Events();
+         ASSERT_EQ(e.size(), 2u);
+         for (const auto& event : e) {
+             EXPECT_EQ(event.code, 3);
+             EXPECT_EQ(event.text, L"CVORKDirectShowGrabber: Received event EC_ERRORABORT!");
+             EXPECT_EQ(event.grabber, &t.First());
+         }
+     }},
+    {"run", "own device removed: the grab thread is told to stop",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
          g.Run();
+         if (g.IsAborting()) return -1L;
          vorksim::RemoveCamera(t.camera);
-         const bool handled = vorktest::PumpUntil([&] { return !t.events.Codes().empty() && t.events.Codes().back() == 31; });
+         const bool handled = vorktest::PumpUntil([&] { return !t.events.Codes().empty(); });
          return static_cast<long>(handled && g.IsAborting());
      },
-     L"", 0, 0, 1, 31},
-    {"run", "ShowError with a negative HRESULT",
-     [](FaultTable& t) { return static_cast<long>(t.Bare().ShowError(E_POINTER)); },
-     L"DirectShow error: Invalid pointer", 0, 2, 1, 0},
+     L"", 0, 1, 31,
+     [](FaultTable& t) {
+         ASSERT_EQ(t.events.Events().size(), 1u);
+         EXPECT_EQ(t.events.Events()[0].text, L"CVORKDirectShowGrabber: Device is lost!");
+     }},
     // ---- Snaps -----------------------------------------------------------------------------
-    {"snap", "grabber not initialised (async add)",
-     [](FaultTable& t) { return static_cast<long>(t.Board().SnapAsyncToAddBuffer()); },
-     L"CVORKDirectShowGrabber::SnapToAddBuffer: No valid grabber object!", 2, 2, 2, 0},
-    {"snap", "other graphs running",
+    {"snap", "grabber not initialised: every snap refused",
+     [](FaultTable& t) { return static_cast<long>(t.Bare().SnapAsyncToAddBuffer()); },
+     L"CVORKDirectShowGrabber::SnapToAddBuffer: No valid grabber object!", 2, 2, 0,
      [](FaultTable& t) {
-         TestGrabber& g = t.Initialized();
-         AddCameraFor(t, L"Other", L"other");
-         t.WriteIni("[O]\nFriendlyNamePart=Other\n");
-         TestGrabber other(L"O", true);
-         other.Run();
-         const long r = static_cast<long>(g.SnapAsyncToAddBuffer());
-         g.Stop();
-         other.DeInitGrabber();
-         return r;
-     },
-     L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Not all graphs are stopped! Grabber: F", -1, 2, 0, 0},
-    {"snap", "continuous acquisition running elsewhere",
-     [](FaultTable& t) {
-         TestGrabber& g = t.Initialized();
-         AddCameraFor(t, L"Other", L"other");
-         t.WriteIni("[O]\nFriendlyNamePart=Other\n");
-         TestGrabber other(L"O", true);
-         other.SnapAsyncToRing();
-         const long r = static_cast<long>(g.SnapAsyncToAddBuffer());
-         other.StopSnap();
-         other.DeInitGrabber();
-         return r;
-     },
-     L"CVORKDirectShowGrabber::SnapToAddBuffer: Stop any continous snap before doing single snaps!", 22, 2, 22, 0},
+         EXPECT_EQ(t.First().SnapAsyncToRing(), 2);
+         EXPECT_EQ(t.First().WaitForSnap(true, 10), nullptr);
+         EXPECT_EQ(t.First().SnapToAddBuffer(10), nullptr);
+         EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::SnapAsyncToRing: No valid grabber object!", 2));
+         EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::WaitForSnap: No valid grabber object!", 2));
+     }},
     {"snap", "graph not connected (async add): connects",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
@@ -408,7 +424,7 @@ Row Rows[] = {
          g.Stop();
          return r;
      },
-     L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Graph not connected, now connecting! Grabber: F", -1, 2, 0, 0},
+     L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Graph not connected, now connecting! Grabber: F", -1, 0, 0},
     {"snap", "connecting fails (async add)",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
@@ -416,10 +432,7 @@ Row Rows[] = {
          vorksim::SetCallFault("IGraphBuilder::Connect", VFW_E_CANNOT_CONNECT);
          return static_cast<long>(g.SnapAsyncToAddBuffer());
      },
-     L"CVORKDirectShowGrabber::SnapToAddBuffer: Graph not connected!", 2, 2, 2, 0},
-    {"snap", "grabber not initialised (async ring)",
-     [](FaultTable& t) { return static_cast<long>(t.Board().SnapAsyncToRing()); },
-     L"CVORKDirectShowGrabber::SnapAsyncToRing: No valid grabber object!", 2, 2, 2, 0},
+     L"CVORKDirectShowGrabber::SnapToAddBuffer: Graph not connected!", 2, 2, 0},
     {"snap", "graph not connected (async ring): connects",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
@@ -428,7 +441,7 @@ Row Rows[] = {
          g.StopSnap();
          return r;
      },
-     L"CVORKDirectShowGrabber::SnapAsyncToRing: Graph not connected, now connecting! Grabber: F", -1, 2, 0, 0},
+     L"CVORKDirectShowGrabber::SnapAsyncToRing: Graph not connected, now connecting! Grabber: F", -1, 0, 0},
     {"snap", "connecting fails (async ring)",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
@@ -436,26 +449,14 @@ Row Rows[] = {
          vorksim::SetCallFault("IGraphBuilder::Connect", VFW_E_CANNOT_CONNECT);
          return static_cast<long>(g.SnapAsyncToRing());
      },
-     L"CVORKDirectShowGrabber::SnapAsyncToRing: Graph not connected!", 2, 2, 2, 0},
-    {"snap", "repeat after a size mismatch",
-     [](FaultTable& t) {
-         TestGrabber& g = t.Initialized();
-         g.m_lImgBufSize -= 1;  // the buffers now expect one byte less than a frame
-         const long r = Ptr(g.SnapToAddBuffer(2000));
-         g.m_lImgBufSize += 1;
-         return r + (g.m_bRepeatSnap ? 10 : 0);
-     },
-     L"CVORKDirectShowGrabber::SnapToAddBuffer: Repeating snap due to unexpected buffer size!", -1, 2, 0, 0},
-    {"snap", "wait: grabber not initialised",
-     [](FaultTable& t) { return Ptr(t.Board().WaitForSnap(false, 10)); },
-     L"CVORKDirectShowGrabber::WaitForSnap: No valid grabber object!", 2, 2, 0, 0},
+     L"CVORKDirectShowGrabber::SnapAsyncToRing: Graph not connected!", 2, 2, 0},
     {"snap", "wait: graph not connected",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
          g.DisconnectGraph();
          return Ptr(g.WaitForSnap(false, 10));
      },
-     L"CVORKDirectShowGrabber::WaitForSnap: Graph not connected!", 2, 2, 0, 0},
+     L"CVORKDirectShowGrabber::WaitForSnap: Graph not connected!", 2, 0, 0},
     {"snap", "wait: no ring",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
@@ -465,19 +466,22 @@ Row Rows[] = {
          g.m_pGB = ring;
          return r;
      },
-     L"CVORKDirectShowGrabber::WaitForSnap: No valid CVORKGrabberBuffersRing object!", -1, 2, 0, 0},
-    {"snap", "wait: abort event",
+     L"CVORKDirectShowGrabber::WaitForSnap: No valid CVORKGrabberBuffersRing object!", -1, 0, 0},
+    {"snap", "wait: abort event ends a continuous wait, the graph left as it is",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
          t.Faults([](vorksim::CameraFaults& f) { f.startStuck = true; });
          g.SnapAsyncToRing();
          g.StopGrabThread(false);
-         const long r = Ptr(g.WaitForSnap(true, 5000));
-         g.StopSnap();
-         return r;
+         return Ptr(g.WaitForSnap(true, 5000));
      },
-     L"CVORKDirectShowGrabber::WaitForSnap: Abort event received, returning NULL", -1, 2, 0, 0},
-    {"snap", "wait: frame event timed out",
+     L"CVORKDirectShowGrabber::WaitForSnap: Abort event received, returning NULL", -1, 0, 0,
+     [](FaultTable& t) {
+         EXPECT_TRUE(t.First().IsContSnapRunning());
+         t.First().StopSnap();  // aborting: no last frame is waited for
+         EXPECT_FALSE(t.First().IsContSnapRunning());
+     }},
+    {"snap", "wait: frame event timed out: stopped and connected again",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
          t.Faults([](vorksim::CameraFaults& f) { f.startStuck = true; });
@@ -485,7 +489,12 @@ Row Rows[] = {
          return Ptr(g.WaitForSnap(true, 20));
      },
      L"CVORKDirectShowGrabber::WaitForSnap: Timeout or error waiting for g_CB.m_hNewFrameEvent (ret=258), Grabber F",
-     -1, 2, 0, 0},
+     -1, 0, 0,
+     [](FaultTable& t) {
+         EXPECT_TRUE(t.First().IsConnected());
+         EXPECT_TRUE(t.First().IsGraphStopped());
+         EXPECT_FALSE(t.First().IsContSnapRunning());
+     }},
     {"snap", "wait: no event handle",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
@@ -493,8 +502,8 @@ Row Rows[] = {
          vorksim::SetCallFault("IMediaEventEx::GetEventHandle", E_FAIL, 1);
          return Ptr(g.WaitForSnap(false, 1000));
      },
-     L"CVORKDirectShowGrabber::WaitForSnap: GetEventHandle failed", 0, 2, 0, 0},
-    {"snap", "wait: acquisition error event",
+     L"CVORKDirectShowGrabber::WaitForSnap: GetEventHandle failed", 0, 0, 0},
+    {"snap", "wait: acquisition error event stops the graph",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
          t.Faults([](vorksim::CameraFaults& f) { f.startStuck = true; });
@@ -503,44 +512,30 @@ Row Rows[] = {
          return Ptr(g.WaitForSnap(false, 5000));
      },
      L"CVORKDirectShowGrabber::WaitForSnap: Acquisition error! Event code: 0x03\n Params: -2147467259, 0 grabber F\n", 0,
-     2, 0, 0},
-    {"snap", "wait: event path timed out",
+     0, 0,
+     [](FaultTable& t) {
+         EXPECT_TRUE(t.HasLine(L"DirectShow error: Unspecified error", 0));
+         EXPECT_TRUE(t.First().IsGraphStopped());
+     }},
+    {"snap", "wait: event path timed out stops the graph",
      [](FaultTable& t) {
          TestGrabber& g = t.Initialized();
          t.Faults([](vorksim::CameraFaults& f) { f.startStuck = true; });
          g.SnapAsyncToAddBuffer();
          return Ptr(g.WaitForSnap(false, 20));
      },
-     L"CVORKDirectShowGrabber::WaitForSnap: Timeout, Grabber F", -1, 2, 0, 0},
-    {"snap", "wait: delivered size differs",
+     L"CVORKDirectShowGrabber::WaitForSnap: Timeout, Grabber F", -1, 0, 0,
      [](FaultTable& t) {
-         TestGrabber& g = t.Initialized();
-         g.m_lImgBufSize += 3;
-         g.SnapAsyncToAddBuffer();
-         const long r = Ptr(g.WaitForSnap(false, 2000)) + (g.m_bRepeatSnap ? 10 : 0);
-         g.m_lImgBufSize -= 3;
-         return r;
-     },
-     L"CVORKDirectShowGrabber::WaitForSnap: Warning: received buffers size 921600 does not equal expected buffer size "
-     L"921603! Grabber F",
-     -1, 2, 10, 0},
-    {"snap", "wait: any null result",
-     [](FaultTable& t) {
-         TestGrabber& g = t.Initialized();
-         g.m_lImgBufSize += 3;
-         g.SnapAsyncToAddBuffer();
-         const long r = Ptr(g.WaitForSnap(false, 2000));
-         g.m_lImgBufSize -= 3;
-         return r;
-     },
-     L"DirectShow Snap error grabber F", 0, 2, 0, 0},
+         EXPECT_TRUE(t.HasLine(L"DirectShow Snap error grabber F", 0));  // no event came: GetEventHandle's status
+         EXPECT_TRUE(t.First().IsGraphStopped());
+     }},
     // ---- Buffer sizing --------------------------------------------------------------------
     {"buffers", "no sample grabber",
      [](FaultTable& t) {
          t.Bare().UpdateImgBufferSizes(0);
          return 0L;
      },
-     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid grabber object!", 2, 2, 0, 0},
+     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid grabber object!", 2, 0, 0},
     {"buffers", "no ring",
      [](FaultTable& t) {
          TestGrabber& g = t.Board();
@@ -550,14 +545,7 @@ Row Rows[] = {
          g.m_pGB = ring;
          return static_cast<long>(g.m_lOldBufSize);
      },
-     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid CVORKGrabberBuffersRing object!", -1, 2, -1, 0},
-    {"buffers", "graph not connected: connects",
-     [](FaultTable& t) {
-         TestGrabber& g = t.Board();
-         g.UpdateImgBufferSizes(0);
-         return static_cast<long>(g.m_lOldBufSize);
-     },
-     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: Graph not connected, now connecting! Grabber: F", -1, 2, 921600, 0},
+     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid CVORKGrabberBuffersRing object!", -1, -1, 0},
     {"buffers", "no event handle",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
@@ -565,7 +553,7 @@ Row Rows[] = {
          g.UpdateImgBufferSizes(0);
          return static_cast<long>(g.m_lOldBufSize) * 10 + (g.IsGraphStopped() ? 1 : 0);
      },
-     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: GetEventHandle failed!", 0, 2, -9, 0},
+     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: GetEventHandle failed!", 0, -9, 0},
     {"buffers", "error event during the test frame: still measured",
      [](FaultTable& t) {
          TestGrabber& g = t.Connected();
@@ -576,15 +564,7 @@ Row Rows[] = {
          return *measured;
      },
      L"CVORKDirectShowGrabber::UpdateImgBufferSizes: Acquisition error! Event code: 0x03\n Params: -2147467259, 0\n", 0,
-     2, 1, 0},
-    {"buffers", "size cannot be read",
-     [](FaultTable& t) {
-         TestGrabber& g = t.Connected();
-         vorksim::SetCallFault("ISampleGrabber::GetCurrentBuffer", E_FAIL, 1);
-         g.UpdateImgBufferSizes(0);
-         return static_cast<long>(g.m_lOldBufSize) * 10 + (g.IsGraphStopped() ? 1 : 0);
-     },
-     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: GetCurrentBuffer failed!", 0, 2, -9, 0},
+     1, 0},
 };
 
 std::string RowName(const ::testing::TestParamInfo<Row>& info) {

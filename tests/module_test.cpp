@@ -65,6 +65,7 @@ TEST_F(ModuleTest, LoadingRegistersTheWindowClassAndUnloadingRemovesIt) {
 }
 
 TEST_F(ModuleTest, InitDllNamesAndNumbersTheGrabber) {
+    const std::wstring longName(400, L'x');
     struct Case {
         const wchar_t* name;
         int number;
@@ -74,6 +75,7 @@ TEST_F(ModuleTest, InitDllNamesAndNumbersTheGrabber) {
         {nullptr, -5, L"DSGRABBER", 0},
         {L"", 2, L"", 2},
         {L"Cam", 7, L"Cam", 7},
+        {longName.c_str(), 0, std::wstring(255, L'x'), 0},  // cut to the framework's buffer
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(InitDll(c.name, c.number));
@@ -91,33 +93,20 @@ TEST_F(ModuleTest, InitDllNamesAndNumbersTheGrabber) {
     }
 }
 
-TEST_F(ModuleTest, InitDllCutsALongNameToTheFrameworkBuffer) {
-    std::wstring longName(400, L'x');
-    ASSERT_TRUE(InitDll(longName.c_str(), 0));
-    EXPECT_EQ(NameOf(container_->GetGrabber(0)), std::wstring(255, L'x'));
-    DeInitDll();
-}
-
-TEST_F(ModuleTest, EachInitDllCreatesAGrabberEvenForTheSameName) {
-    ASSERT_TRUE(InitDll(L"Same", 0));
-    ASSERT_TRUE(InitDll(L"Same", 0));
-    ASSERT_EQ(container_->GetGrabberCount(), 2);
-    EXPECT_NE(container_->GetGrabber(0), container_->GetGrabber(1));
-    DeInitDll();
-    DeInitDll();
-}
-
 TEST_F(ModuleTest, DeInitDllRemovesTheFirstDirectShowGrabberPerCall) {
+    EXPECT_TRUE(DeInitDll());  // an empty container
     auto* other = new OtherGrabber;
     container_->AddGrabber(other);
     InitDll(L"A", 0);
-    InitDll(L"B", 0);
+    InitDll(L"A", 0);  // a grabber of its own even for the same name
     ASSERT_EQ(container_->GetGrabberCount(), 3);
+    CVORKGrabberBase* second = container_->GetGrabber(2);
+    EXPECT_NE(container_->GetGrabber(1), second);
 
     EXPECT_TRUE(DeInitDll());
     ASSERT_EQ(container_->GetGrabberCount(), 2);
     EXPECT_EQ(container_->GetGrabber(0), other);
-    EXPECT_EQ(NameOf(container_->GetGrabber(1)), L"B");
+    EXPECT_EQ(container_->GetGrabber(1), second);
 
     EXPECT_TRUE(DeInitDll());
     ASSERT_EQ(container_->GetGrabberCount(), 1);
@@ -126,8 +115,6 @@ TEST_F(ModuleTest, DeInitDllRemovesTheFirstDirectShowGrabberPerCall) {
     EXPECT_TRUE(DeInitDll());
     EXPECT_EQ(container_->GetGrabberCount(), 1);
 }
-
-TEST_F(ModuleTest, DeInitDllOnAnEmptyContainerSucceeds) { EXPECT_TRUE(DeInitDll()); }
 
 TEST_F(ModuleTest, WithoutAContainerNothingIsCreatedOrRemoved) {
     InitDll(L"Kept", 0);

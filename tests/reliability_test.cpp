@@ -1,10 +1,8 @@
 // The plug-in under hostile configuration and at awkward moments: buffers freed
-// while a snap waits, boards opened twice, values from the INI file that do not
-// fit the platform's types, frames longer than the buffers, and a log that does
-// not flood.
+// while a snap waits, values from the INI file that do not fit the platform's
+// types, a grab loop without buffers, and a log that does not flood.
 #include "TestSupport.h"
 
-#include "GrabberList.h"
 #include "vork/utf8.h"
 
 namespace {
@@ -39,21 +37,6 @@ TEST_F(ReliabilityTest, ACopyNeverLandsInABufferFreedWhileTheSnapWaited) {
     EXPECT_NE(image, nullptr);
     EXPECT_EQ(image, g->GetRing()->GetAddBuffer());
     g->DeInitGrabber();
-}
-
-TEST_F(ReliabilityTest, AGrabberOpenedTwiceLeavesNoEntryWhenDestroyed) {
-    AddCamera(L"Cam");
-    HWND window = nullptr;
-    {
-        TestGrabber g(L"Twice");
-        ASSERT_TRUE(g.InitBoard());
-        ASSERT_TRUE(g.InitBoard());
-        EXPECT_EQ(g_Grabbers.size(), 2u);
-        window = g.m_hMediaEventWnd;
-    }
-    DestroyWindow(window);  // a destructor leaves the window to its owner thread
-    EXPECT_TRUE(g_Grabbers.empty());
-    EXPECT_TRUE(AreAllGraphsStopped());  // the walk meets no destroyed grabber
 }
 
 TEST_F(ReliabilityTest, HostileChannelValuesAreRefusedOrClampedWithALine) {
@@ -105,26 +88,6 @@ TEST_F(ReliabilityTest, ASizeWhoseBytesOverflowIsRefusedAndNotRecorded) {
     g->DeInitGrabber();
 }
 
-TEST_F(ReliabilityTest, AContinuousFrameLongerThanTheBuffersIsASizeMismatch) {
-    AddCamera(L"Cam");
-    WriteIni("[G_Channel0]\nGrabWidth=320\nGrabHeight=240\n");
-    TestGrabber g(L"G", true);
-    ASSERT_EQ(g.GetImgBufSize(), 320 * 240 * 3);
-    // The camera now sends 640x480, and the buffers are not measured again.
-    int x = 0, y = 0, w = 640, h = 480;
-    ASSERT_EQ(g.WriteGrabRect(x, y, w, h), 0);
-    log.Clear();
-    ASSERT_EQ(g.SnapAsyncToRing(), 0);
-    EXPECT_EQ(g.WaitForSnap(true, 5000), nullptr);
-    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: Warning: received buffers size 921600 does not equal "
-                        L"expected buffer size 230400! Grabber G",
-                        -1));
-    EXPECT_EQ(log.Count(L"DirectShow error: "), 0u) << "a longer frame is no DirectShow failure";
-    EXPECT_TRUE(g.m_bRepeatSnap);
-    g.StopSnap();
-    g.DeInitGrabber();
-}
-
 TEST_F(ReliabilityTest, TheLogFileShowsARepeatedLineOnceWithACount) {
     for (int i = 0; i < 1000; ++i) VORKWriteErrorLog(L"CVORKDirectShowGrabber::WaitForSnap: Graph not connected!", 2, 2);
     VORKWriteErrorLog(L"something else", 0, 2);
@@ -143,10 +106,14 @@ TEST_F(ReliabilityTest, AGrabThreadWithoutBuffersBacksOffAndStopsAtOnce) {
     auto g = Open();
     g->ClearImgBuffers();
     ASSERT_TRUE(g->StartGrabThread());
-    // Each failed wait is counted; the thread waits on the abort event between
-    // them, so a stop ends it even while it backs off.
-    ASSERT_TRUE(vorktest::PumpUntil([&] { return g->GetGrabThreadErrors() >= 12; }, 30000));
+    ASSERT_TRUE(vorktest::PumpUntil([&] { return g->GetGrabThreadErrors() >= 1; }));
+    // A window, not a wait for the thread: in it a loop that backs off (1, 2,
+    // 4 ... up to 500 ms between attempts) fails about ten times, however slow
+    // the machine; one that does not back off fails thousands of times.
+    Sleep(200);
+    EXPECT_LT(g->GetGrabThreadErrors(), 40) << "the failed waits are not spaced out";
     EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WaitForSnap: The ring's current entry has no buffer! Grabber G", -1));
+    // The back-off waits on the abort event, so a stop ends it at once.
     g->StopGrabThread(true);
     EXPECT_FALSE(g->IsGrabThreadRunning());
     EXPECT_EQ(g->GetGrabThreadFrames(), 0);

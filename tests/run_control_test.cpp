@@ -27,36 +27,6 @@ protected:
     std::vector<std::unique_ptr<TestGrabber>> grabbers_;
 };
 
-TEST_F(RunControlTest, RunReportsEachSituation) {
-    TestGrabber bare;
-    EXPECT_EQ(bare.Run(), 2);
-    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Run: Grabber not initialized!", 2));
-
-    vorksim::CameraId cam;
-    auto g = Connected(L"G", &cam);
-    g->DisconnectGraph();
-    EXPECT_EQ(g->Run(), 2);
-    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Run: Graph not connected!", 2));
-    ASSERT_EQ(g->ConnectGraph(), 0);
-
-    log.Clear();
-    EXPECT_EQ(g->Run(), 0);
-    EXPECT_TRUE(g->IsGraphRunning());
-    g->SetGraphState(VORKDSGraphStarting);
-    EXPECT_EQ(g->Run(), 22);  // the graph itself runs; the recorded state stays
-    EXPECT_EQ(g->GetGraphState(), VORKDSGraphStarting);
-    EXPECT_TRUE(log.Lines().empty());
-    g->Stop();
-
-    vorksim::CameraFaults faults;
-    faults.runResult = E_FAIL;
-    vorksim::SetFaults(cam, faults);
-    EXPECT_EQ(g->Run(), 17);
-    EXPECT_TRUE(g->IsGraphStopped());
-    EXPECT_TRUE(HasLine(L"DirectShow error: Unspecified error", 0));
-    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Run(): Error switching to Run state", 0));
-}
-
 TEST_F(RunControlTest, AStartStillInTransitionAfterAllPollsCountsAsRunning) {
     vorksim::CameraId cam;
     auto g = Connected(L"G", &cam);
@@ -66,35 +36,6 @@ TEST_F(RunControlTest, AStartStillInTransitionAfterAllPollsCountsAsRunning) {
     EXPECT_EQ(g->Run(), 0);
     EXPECT_TRUE(g->IsGraphRunning());
     EXPECT_TRUE(log.Lines().empty());
-}
-
-TEST_F(RunControlTest, AStopThatDoesNotCompleteIsLoggedAndRecordedAsStopped) {
-    vorksim::CameraId cam;
-    auto g = Connected(L"G", &cam);
-    ASSERT_EQ(g->Run(), 0);
-    g->SetContSnapRunning(true);
-    vorksim::CameraFaults faults;
-    faults.stopStuck = true;
-    vorksim::SetFaults(cam, faults);
-    vorksim::ClearCallFaults();
-    g->Stop();
-    // A short poll, then one wait of a second for the state to settle.
-    EXPECT_EQ(vorksim::CallArguments("IMediaControl::GetState"), (std::vector<long long>{10, 1000}));
-    EXPECT_TRUE(g->IsGraphStopped());
-    EXPECT_FALSE(g->IsContSnapRunning());
-    EXPECT_TRUE(HasLine(
-        L"CVORKDirectShowGrabber::Stop(): Timeout waiting for acquisition to stop, return code: 262711!", 0));
-    vorksim::SetFaults(cam, {});
-}
-
-TEST_F(RunControlTest, StopWithoutAGraphLogsAndKeepsTheState) {
-    TestGrabber g;
-    g.SetGraphState(VORKDSGraphRunning);
-    g.SetContSnapRunning(true);
-    g.Stop();
-    EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::Stop : No valid grabber object!", 2));
-    EXPECT_TRUE(g.IsGraphRunning());
-    EXPECT_TRUE(g.IsContSnapRunning());
 }
 
 TEST_F(RunControlTest, StopClearsContinuousAcquisitionEvenWhenStopped) {
@@ -169,24 +110,6 @@ void Raise(IGraphBuilder* graph, LONG code, LONG_PTR param1, LONG_PTR param2) {
     sink->Notify(code, param1, param2);
 }
 
-TEST_F(RunControlTest, AnAbortedStreamIsHandledWhenTheWindowsThreadPumps) {
-    vorksim::CameraId cam;
-    auto g = Connected(L"G", &cam);
-    ASSERT_EQ(g->Run(), 0);
-    vorksim::AbortStream(cam, E_FAIL);
-    vorksim::AbortStream(cam, E_FAIL);
-    Sleep(0);
-    EXPECT_TRUE(events.Events().empty());  // nothing happens until this thread pumps
-    ASSERT_TRUE(vorktest::PumpUntil([&] { return events.Events().size() >= 2; }));
-    auto e = events.Events();
-    ASSERT_EQ(e.size(), 2u);
-    for (const auto& event : e) {
-        EXPECT_EQ(event.code, 3);
-        EXPECT_EQ(event.text, L"CVORKDirectShowGrabber: Received event EC_ERRORABORT!");
-        EXPECT_EQ(event.grabber, g);
-    }
-}
-
 TEST_F(RunControlTest, AnAbortedStreamLeavesTheGraphStoppedAndTheCountReset) {
     const vorksim::CameraId cam = AddCamera(L"Cam");
     auto owned = std::make_unique<TestGrabber>(L"G", true);
@@ -202,19 +125,6 @@ TEST_F(RunControlTest, AnAbortedStreamLeavesTheGraphStoppedAndTheCountReset) {
     EXPECT_FALSE(g->IsContSnapRunning());
     EXPECT_EQ(g->GetLastImgNr(), 0);
     g->DeInitGrabber();
-}
-
-TEST_F(RunControlTest, LosingItsOwnDeviceStopsTheGrabThread) {
-    vorksim::CameraId cam;
-    auto g = Connected(L"G", &cam);
-    ASSERT_EQ(g->Run(), 0);
-    EXPECT_FALSE(g->IsAborting());
-    vorksim::RemoveCamera(cam);
-    ASSERT_TRUE(vorktest::PumpUntil([&] { return !events.Events().empty(); }));
-    ASSERT_EQ(events.Events().size(), 1u);
-    EXPECT_EQ(events.Events()[0].code, 31);
-    EXPECT_EQ(events.Events()[0].text, L"CVORKDirectShowGrabber: Device is lost!");
-    EXPECT_TRUE(g->IsAborting());
 }
 
 TEST_F(RunControlTest, OtherDevicesAndArrivalsAreIgnored) {
