@@ -7,10 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 #include "TestSupport.h"
 #include "stb_image.h"
+#include "vork/testpattern.h"
 
 namespace vorktest {
 
@@ -61,6 +64,18 @@ ToolResult RunTool(const fs::path& dir, const std::vector<std::string>& args) {
     ToolRun run;
     run.args = args;
     return RunTool(dir, run);
+}
+
+std::vector<fs::path> FilesIn(const fs::path& dir) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) files.push_back(entry.path().lexically_relative(dir));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+bool SaysLine(const ToolResult& r, const std::string& start) {
+    const size_t at = r.err.find("vorkgrab: " + start);
+    return at == 0 || (at != std::string::npos && r.err[at - 1] == '\n');
 }
 
 namespace {
@@ -114,6 +129,57 @@ Image Decode(const fs::path& file) {
         stbi_image_free(pixels);
     }
     return image;
+}
+
+namespace {
+
+void Expected(int x, int y, int w, int h, bool grey, int want[3]) {
+    uint8_t c[3];
+    vork::PatternColor(x, y, w, h, c[0], c[1], c[2]);
+    for (int k = 0; k < 3; ++k) want[k] = grey ? (299 * c[0] + 587 * c[1] + 114 * c[2] + 500) / 1000 : c[k];
+}
+
+bool Flat(int x, int y, int w, int h, bool grey) {
+    int here[3], there[3];
+    Expected(x, y, w, h, grey, here);
+    for (int dy : {-3, 0, 3})
+        for (int dx : {-3, 0, 3}) {
+            Expected(std::clamp(x + dx, 0, w - 1), std::clamp(y + dy, 0, h - 1), w, h, grey, there);
+            for (int k = 0; k < 3; ++k)
+                if (std::abs(here[k] - there[k]) > 20) return false;
+        }
+    return true;
+}
+
+}  // namespace
+
+PatternMatch MatchPattern(const Image& image, bool grey) {
+    PatternMatch m;
+    const int w = image.width, h = image.height;
+    const int block = vork::CounterLayout(w, h).block;
+    double error = 0, level = 0, patternLevel = 0, samples = 0;
+    for (int y = 0; y < h; ++y) {
+        if (block >= 1 && y >= h / 2 - block && y <= h / 2 + block) continue;
+        for (int x = 0; x < w; ++x) {
+            int want[3];
+            Expected(x, y, w, h, grey, want);
+            for (int k = 0; k < 3; ++k) {
+                const int e = std::abs(image.At(x, y)[k] - want[k]);
+                error += e;
+                ++samples;
+                level += image.At(x, y)[k];
+                patternLevel += want[k];
+                if (e > m.worst)
+                    m.where = "pixel " + std::to_string(x) + "," + std::to_string(y) + " channel " + std::to_string(k) +
+                              ": " + std::to_string(image.At(x, y)[k]) + " instead of " + std::to_string(want[k]);
+                m.worst = std::max(m.worst, e);
+                if (e > m.worstFlat && Flat(x, y, w, h, grey)) m.worstFlat = e;
+            }
+        }
+    }
+    m.error = samples > 0 ? error / samples : 0;
+    m.level = patternLevel > 0 ? level / patternLevel : 0;
+    return m;
 }
 
 }  // namespace vorktest

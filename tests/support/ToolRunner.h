@@ -30,6 +30,10 @@ struct ToolRun {
 
 ToolResult RunTool(const std::filesystem::path& dir, const ToolRun& run);
 ToolResult RunTool(const std::filesystem::path& dir, const std::vector<std::string>& args);
+// Every file and folder under `dir`, relative to it, sorted.
+std::vector<std::filesystem::path> FilesIn(const std::filesystem::path& dir);
+// The one line that says what went wrong ("vorkgrab: " and `start`); event reports may come before it.
+bool SaysLine(const ToolResult& r, const std::string& start);
 
 // The program started in the background; stdout and stderr go to files in `dir`.
 pid_t StartTool(const std::filesystem::path& dir, const ToolRun& run);
@@ -41,10 +45,22 @@ struct Image {
     int height = 0;
     std::vector<uint8_t> rgb;
     const uint8_t* At(int x, int y) const { return rgb.data() + (static_cast<size_t>(y) * width + x) * 3; }
-    bool White(int x, int y) const { return At(x, y)[0] > 230 && At(x, y)[1] > 230 && At(x, y)[2] > 230; }
 };
 
 // Reads the formats the program writes: PPM, 24-bit BMP, PNG and JPEG.
 Image Decode(const std::filesystem::path& file);
+
+// A picture against the test pattern every virtual camera shows, away from the
+// row of the frame counter's blocks. A turned, flipped, shifted or recoloured
+// picture shows in `worst`; lossy formats move edges, so they are judged by
+// `worstFlat` and `error`. Grey pictures (RGB8) are compared with the pattern's luma.
+struct PatternMatch {
+    int worst = 0;      // the largest channel error
+    int worstFlat = 0;  // the same where the pattern has no edge within 3 pixels
+    double error = 0;   // the mean channel error
+    double level = 0;   // the picture's mean level as a share of the pattern's
+    std::string where;  // the pixel of the largest error, for messages
+};
+PatternMatch MatchPattern(const Image& image, bool grey = false);
 
 }  // namespace vorktest

@@ -21,6 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using vorktest::Decode;
 using vorktest::Image;
+using vorktest::MatchPattern;
+using vorktest::PatternMatch;
 using vorktest::ReadTextFile;
 using vorktest::TempDir;
 using vorktest::ToolResult;
@@ -159,19 +161,14 @@ protected:
     }
     ToolResult Run(std::vector<std::string> args) { return platform_->Run(dir.path(), std::move(args)); }
     std::string Ini() const { return ReadTextFile(dir.path() / "vork.ini"); }
+    PatternMatch Picture(const std::string& file, bool grey = false) const {
+        return MatchPattern(Decode(dir.path() / file), grey);
+    }
+    bool OnWine() const { return GetParam() == "Wine"; }
 
     TempDir dir;
     std::unique_ptr<Platform> platform_;
 };
-
-// The marker is white at the top left and nowhere else in the corners.
-void ExpectUpright(const Image& image, const std::string& what) {
-    const int w = image.width, h = image.height, m = std::min(w, h) / 16;
-    EXPECT_TRUE(image.White(m, m)) << what << ": no marker at the top left";
-    EXPECT_FALSE(image.White(w - 1 - m, m)) << what << ": marker at the top right";
-    EXPECT_FALSE(image.White(m, h - 1 - m)) << what << ": marker at the bottom left";
-    EXPECT_FALSE(image.White(w - 1 - m, h - 1 - m)) << what << ": marker at the bottom right";
-}
 
 const char kTwins[] =
     "[one]\nFriendlyName=USB Camera\nDevicePath=path-1\n"
@@ -198,7 +195,7 @@ TEST_P(CameraPlatforms, TheDefaultCameraAndNoCameraAtAll) {
               "\\\\?\\root#vorkcam#0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global\n");
     r = Run({"snap", "--out", "default.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    ExpectUpright(Decode(dir.path() / "default.bmp"), "the default camera");
+    EXPECT_EQ(Picture("default.bmp").worst, 0) << Picture("default.bmp").where;
     ASSERT_TRUE(platform_->RemoveAll(dir.path(), why)) << why;
     r = Run({"list"});
     EXPECT_EQ(r.exitCode, 1);
@@ -268,44 +265,44 @@ TEST_P(CameraPlatforms, AnUnknownCameraFallsBackToTheFirstAndTheIniSaysSo) {
     EXPECT_NE(ini.find("[Other]\nKeep=1"), std::string::npos) << ini;
 }
 
-TEST_P(CameraPlatforms, SnapsComeOutUprightInBothRgbModesAtTwoSizesUnderEveryMirroring) {
-    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n"
-             "Formats=640x480 RGB24 30, 320x240 RGB24 30, 640x480 RGB32 30, 320x240 RGB32 30\n");
-    int n = 0;
-    for (const char* mode : {"4", "5"})
-        for (const char* size : {"640x480", "320x240"})
-            for (const char* mirror : {"00", "10", "01", "11"}) {
-                const std::string what = std::string("mode ") + mode + " " + size + " mirror " + mirror;
-                WriteTextFile(dir.path() / "vork.ini", std::string("[DSGRABBER_Channel0]\nMirrorImgVerticalInPlace=") +
-                                                           mirror[0] + "\nMirrorImgHorizontalInPlace=" + mirror[1] + "\n");
-                const std::string file = "snap" + std::to_string(n++) + ".bmp";
-                ToolResult r = Run({"snap", "--ini", "vork.ini", "--color-mode", mode, "--size", size, "--out", file});
-                ASSERT_EQ(r.exitCode, 0) << what << ": " << r.err;
-                Image image = Decode(dir.path() / file);
-                EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), size) << what;
-                ExpectUpright(image, what);
-            }
-}
-
-TEST_P(CameraPlatforms, EveryColourModeKeepsTheColoursOfThePattern) {
-    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n"
-             "Formats=640x480 RGB24 30, 640x480 RGB32 30, 640x480 RGB565 30, 640x480 RGB555 30, 640x480 RGB8 30\n");
-    // The second bar is red (230, 0, 0) at the top; RGB8 is grey, its luma.
+// Every colour mode, size and mirroring gives the scene as the camera shows it,
+// in every lossless file kind: rows padded to 4 bytes, odd sizes, 5- and 6-bit
+// channels (which lose their low bits), and RGB8 in grey. The odd sizes are
+// the simulation's only.
+TEST_P(CameraPlatforms, SnapsAreThePatternInEveryModeSizeAndMirroring) {
+    const std::string odd = ", 641x481 RGB24 30, 641x481 RGB565 30, 643x5 RGB555 30, 641x3 RGB32 30, 1x1 RGB24 30, "
+                            "3x3 RGB24 30, 16384x1 RGB24 30";
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nFrameRate=max\nFormats=640x480 RGB24 30, 320x240 RGB24 30, "
+             "640x480 RGB32 30, 320x240 RGB32 30, 640x480 RGB565 30, 640x480 RGB555 30, 640x480 RGB8 30" +
+             (OnWine() ? std::string() : odd) + "\n");
     struct Case {
         const char* mode;
-        int r, g, b;
-    } cases[] = {{"4", 230, 0, 0}, {"5", 230, 0, 0}, {"3", 230, 0, 0}, {"2", 230, 0, 0}, {"0", 69, 69, 69}};
+        const char* size;
+        const char* mirror;  // vertical, horizontal
+        const char* file;
+        bool wine;
+    } cases[] = {
+        {"4", "640x480", "10", "a.png", true},     {"4", "320x240", "01", "b.bmp", true},
+        {"4", "640x480", "11", "c.ppm", true},     {"4", "320x240", "00", "d.bmp", true},
+        {"5", "640x480", "00", "e.png", true},     {"5", "320x240", "11", "f.bmp", true},
+        {"5", "640x480", "10", "g.bmp", true},     {"3", "640x480", "11", "h.bmp", true},
+        {"2", "640x480", "01", "i.png", true},     {"0", "640x480", "10", "j.bmp", true},
+        {"4", "641x481", "10", "k.bmp", false},    {"4", "641x481", "01", "l.png", false},
+        {"3", "641x481", "11", "m.ppm", false},    {"2", "643x5", "10", "n.bmp", false},
+        {"5", "641x3", "00", "o.png", false},      {"4", "1x1", "11", "p.ppm", false},
+        {"4", "3x3", "10", "q.bmp", false},        {"4", "16384x1", "11", "r.ppm", false},
+    };
     for (const Case& c : cases) {
-        const std::string file = std::string("mode") + c.mode + ".bmp";
-        ToolResult r = Run({"snap", "--color-mode", c.mode, "--out", file});
-        ASSERT_EQ(r.exitCode, 0) << c.mode << ": " << r.err;
-        Image image = Decode(dir.path() / file);
-        ASSERT_EQ(image.width, 640) << c.mode;
-        ExpectUpright(image, std::string("mode ") + c.mode);
-        const uint8_t* p = image.At(140, 2);
-        EXPECT_NEAR(p[0], c.r, 9) << "mode " << c.mode;
-        EXPECT_NEAR(p[1], c.g, 9) << "mode " << c.mode;
-        EXPECT_NEAR(p[2], c.b, 9) << "mode " << c.mode;
+        if (OnWine() && !c.wine) continue;
+        SCOPED_TRACE(std::string("mode ") + c.mode + " " + c.size + " mirror " + c.mirror + " " + c.file);
+        WriteTextFile(dir.path() / "vork.ini", std::string("[DSGRABBER_Channel0]\nMirrorImgVerticalInPlace=") +
+                                                   c.mirror[0] + "\nMirrorImgHorizontalInPlace=" + c.mirror[1] + "\n");
+        const ToolResult r = Run({"snap", "--ini", "vork.ini", "--color-mode", c.mode, "--size", c.size, "--out", c.file});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const Image image = Decode(dir.path() / c.file);
+        EXPECT_EQ(std::to_string(image.width) + "x" + std::to_string(image.height), c.size);
+        const PatternMatch m = MatchPattern(image, *c.mode == '0');
+        EXPECT_LE(m.worst, *c.mode == '2' || *c.mode == '3' ? 8 : *c.mode == '0' ? 2 : 0) << m.where;
     }
 }
 
@@ -341,22 +338,18 @@ TEST_P(CameraPlatforms, ASetBrightnessIsReadBackFromTheCamera) {
     EXPECT_NE(r.out.find("brightness    50% manual\n"), std::string::npos) << "each run opens the camera afresh: " << r.out;
 }
 
+// Brightness moves the level by its share of the range (clipped at white); no
+// contrast leaves one grey.
 TEST_P(CameraPlatforms, SnapSetShowsInThePicture) {
     Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\n");
-    auto mean = [](const Image& image) {
-        double sum = 0;
-        for (uint8_t v : image.rgb) sum += v;
-        return sum / static_cast<double>(image.rgb.size());
-    };
-    ToolResult r = Run({"snap", "--out", "plain.bmp"});
+    ToolResult r = Run({"snap", "--set", "brightness=85", "--out", "bright.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    r = Run({"snap", "--set", "brightness=85", "--out", "bright.bmp"});
+    r = Run({"snap", "--set", "brightness=15", "--set", "contrast=0", "--out", "flat.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    r = Run({"snap", "--set", "brightness=15", "--set", "contrast=50", "--out", "dark.bmp"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const double plain = mean(Decode(dir.path() / "plain.bmp"));
-    EXPECT_GT(mean(Decode(dir.path() / "bright.bmp")), plain + 40);
-    EXPECT_LT(mean(Decode(dir.path() / "dark.bmp")), plain - 40);
+    EXPECT_GT(Picture("bright.bmp").level, 1.4);
+    EXPECT_LT(Picture("flat.bmp").level, 0.6);
+    const Image flat = Decode(dir.path() / "flat.bmp");
+    for (const auto& [x, y] : {std::pair{140, 2}, {20, 100}, {600, 400}}) EXPECT_NEAR(flat.At(x, y)[0], flat.At(20, 400)[2], 2);
     r = Run({"snap", "--set", "roll=5", "--out", "never.bmp"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(fs::exists(dir.path() / "never.bmp"));
@@ -371,20 +364,21 @@ TEST_P(CameraPlatforms, ACameraWithoutControlsSaysSo) {
 }
 
 TEST_P(CameraPlatforms, FormatChangesWhatTheCameraDelivers) {
-    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nFormats=640x480 RGB24 30, 320x240 RGB32 15\n");
+    Describe("[cam]\nFriendlyName=Cam\nDevicePath=p\nFormats=640x480 RGB24 30, 320x240 RGB32 30/15\n");
     ToolResult r = Run({"format", "--ini", "vork.ini"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("camera      640x480 RGB24 at 30.000 frames per second"), std::string::npos) << r.out;
     r = Run({"format", "--ini", "vork.ini", "--color-mode", "5", "--size", "320x240", "--fps", "15"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("camera      320x240 RGB32 at 15.000 frames per second"), std::string::npos) << r.out;
-    // Kept in the INI file: the next run starts with it.
+    const std::string changed = "color mode  5 (RGB32)\nsize        320x240\nframe rate  15.000\n"
+                                "camera      320x240 RGB32 at 15.000 frames per second\n";
+    EXPECT_EQ(r.out, changed);
+    // Kept in the INI file: the next run starts with it, at its rate after its size.
     r = Run({"snap", "--ini", "vork.ini", "--out", "small.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    Image image = Decode(dir.path() / "small.bmp");
-    EXPECT_EQ(image.width, 320);
-    EXPECT_EQ(image.height, 240);
-    ExpectUpright(image, "after format");
+    EXPECT_EQ(Decode(dir.path() / "small.bmp").width, 320);
+    EXPECT_EQ(Picture("small.bmp").worst, 0) << Picture("small.bmp").where;
+    EXPECT_EQ(Run({"format", "--ini", "vork.ini"}).out, changed);
     // A rate the format cannot keep is refused, and the camera keeps its own.
     r = Run({"format", "--ini", "vork.ini", "--fps", "60"});
     EXPECT_EQ(r.exitCode, 1) << r.out;
@@ -395,9 +389,8 @@ TEST_P(CameraPlatforms, ACameraThatCannotBeToldAFormatOpensQuietlyWithWhatItDeli
     ToolResult r = Run({"snap", "--verbose", "--out", "quiet.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err.find("event 14"), std::string::npos) << r.err;
-    Image image = Decode(dir.path() / "quiet.bmp");
-    EXPECT_EQ(image.width, 320);
-    ExpectUpright(image, "without stream configuration");
+    EXPECT_EQ(Decode(dir.path() / "quiet.bmp").width, 320);
+    EXPECT_EQ(Picture("quiet.bmp").worst, 0) << Picture("quiet.bmp").where;
     // A size it was told and cannot take is reported, not passed over.
     WriteTextFile(dir.path() / "vork.ini", "[DSGRABBER_Channel0]\nGrabWidth=640\nGrabHeight=480\n");
     r = Run({"snap", "--ini", "vork.ini", "--out", "told.bmp"});
@@ -463,25 +456,30 @@ TEST_P(CameraPlatforms, SnapsWaitForALateDarkCameraToSettle) {
     Describe("[cam]\nFriendlyName=Late\nDevicePath=p\nFormats=320x240 RGB24 30\nStartDelay=300\nDarkFrames=20\n");
     ToolResult r = Run({"snap", "--out", "settled.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    ExpectUpright(Decode(dir.path() / "settled.bmp"), "settled");
+    EXPECT_EQ(Picture("settled.bmp").worst, 0) << Picture("settled.bmp").where;
     r = Run({"snap", "--skip", "0", "--out", "first.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const Image first = Decode(dir.path() / "first.bmp");
-    EXPECT_FALSE(first.White(first.width / 16, first.height / 16)) << "the first frame is not dark";
+    EXPECT_LT(Picture("first.bmp").level, 0.15) << "the first frame is not dark";
     Describe("[cam]\nFriendlyName=Twins\nDevicePath=p\nFormats=640x480 RGB24 30, 320x240 RGB24 30\nVideoInfo2=1\n");
     r = Run({"snap", "--out", "twin.bmp"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    ExpectUpright(Decode(dir.path() / "twin.bmp"), "VIDEOINFOHEADER2 first");
+    EXPECT_EQ(Picture("twin.bmp").worst, 0) << Picture("twin.bmp").where;
 }
 
 // Pulled out 500 ms after its first run and back 500 ms later: continuous
-// acquisition waits for it and goes on; told not to, it ends with 3.
+// acquisition waits for it and goes on at the size in force, and leaves the
+// user's INI file as it was; told not to wait, it ends with 3.
 TEST_P(CameraPlatforms, APulledCameraIsWaitedForUnderItsDevicePath) {
-    Describe("[cam]\nFriendlyName=Pulled\nDevicePath=p\nFormats=320x240 RGB24 30\nUnplug=500/500\n");
-    ToolResult r = Run({"snap", "--continuous", "--seconds", "2", "--out", "a/%03d.bmp"});
+    Describe("[cam]\nFriendlyName=Pulled\nDevicePath=p\nFormats=640x480 RGB24 30, 320x240 RGB24 30\nUnplug=500/500\n");
+    const std::string ini = "[DSGRABBER]\r\nFriendlyNamePart=Pulled\r\nDevicePath=p\r\n";
+    WriteTextFile(dir.path() / "vork.ini", ini);
+    ToolResult r = Run({"snap", "--continuous", "--seconds", "2", "--ini", "vork.ini", "--size", "320x240", "--out", "a/%03d.bmp"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("the camera was lost; waiting for it to come back"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("the camera is back"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the first frame came"), std::string::npos) << "no frame after the return: " << r.err;
+    for (const auto& file : fs::directory_iterator(dir.path() / "a")) EXPECT_EQ(Decode(file.path()).width, 320) << file;
+    EXPECT_EQ(Ini(), ini);
     r = Run({"list"});
     EXPECT_EQ(r.out, "*  0  Pulled                            p\n");
     r = Run({"snap", "--continuous", "--seconds", "2", "--no-reconnect", "--out", "b/%03d.bmp"});

@@ -30,6 +30,8 @@ using Clock = std::chrono::steady_clock;
 // is still there.
 constexpr double kLookAfterMs = 500;
 
+std::string Pictures(long long n) { return std::to_string(n) + (n == 1 ? " picture was" : " pictures were"); }
+
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 class SnapRun {
@@ -41,8 +43,14 @@ public:
     int Run() {
         if (!o_.settings.empty()) ApplySettings(g(), o_.settings, false);
         reader_ = std::make_unique<FrameReader>(g(), o_, CheckDelivery(g(), o_));
-        if (!o_.continuous && o_.skip == 0) SingleSnaps();
-        else Stream();
+        try {
+            if (!o_.continuous && o_.skip == 0) SingleSnaps();
+            else Stream();
+        } catch (Failure& failure) {
+            // A run cut short says how far it got.
+            if (saver_.saved() > 0) failure.message += "; " + Pictures(saver_.saved()) + " saved before";
+            throw;
+        }
         return Finish();
     }
 
@@ -200,7 +208,10 @@ private:
         if (starved_)
             throw Failure{"the camera stopped delivering: no frame within --timeout " + std::to_string(o_.timeout) + " ms"};
         if (saver_.saved() == 0) throw Failure{"no picture could be taken"};
-        return errors_ ? kFailure : kSuccess;
+        if (errors_)
+            throw Failure{std::to_string(errors_) + (errors_ == 1 ? " frame" : " frames") + " could not be taken; " +
+                          Pictures(saver_.saved()) + " saved"};
+        return kSuccess;
     }
 
     Plugin& plugin_;
