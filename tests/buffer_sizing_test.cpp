@@ -29,18 +29,13 @@ protected:
     void SetUp() override {
         BoardTest::SetUp();
         AddCamera(L"Cam");
-        grabber = std::make_unique<TestGrabber>(L"G");
+        grabber = &Keep(std::make_unique<TestGrabber>(L"G"));
         ring = new RecordingRing(4);
         grabber->m_pGB = ring;
         grabber->SetGB(ring);  // the framework owns it from here on
         ASSERT_TRUE(grabber->InitBoard());
     }
-    void TearDown() override {
-        grabber->CloseBoard();
-        grabber.reset();
-        BoardTest::TearDown();
-    }
-    std::unique_ptr<TestGrabber> grabber;
+    TestGrabber* grabber = nullptr;
     RecordingRing* ring = nullptr;
 };
 

@@ -11,21 +11,16 @@ class ChannelConfigTest : public BoardTest {
 protected:
     TestGrabber* Open(vorksim::CameraDescription d, const wchar_t* name = L"G") {
         camera = vorksim::AddCamera(d);
-        grabber = std::make_unique<TestGrabber>(name);
+        grabber = &Keep(std::make_unique<TestGrabber>(name));
         EXPECT_TRUE(grabber->InitBoard());
-        return grabber.get();
+        return grabber;
     }
     void SetUpChannel() {
         params = std::make_unique<CVORKChannelParams>(L"G_Channel0");
         grabber->HWSpecificChannelSetup(L"", *params);
     }
-    void TearDown() override {
-        if (grabber) grabber->CloseBoard();
-        grabber.reset();
-        BoardTest::TearDown();
-    }
     vorksim::CameraId camera = 0;
-    std::unique_ptr<TestGrabber> grabber;
+    TestGrabber* grabber = nullptr;
     std::unique_ptr<CVORKChannelParams> params;
 };
 

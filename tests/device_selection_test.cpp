@@ -6,22 +6,18 @@ namespace {
 using vorktest::BoardTest;
 
 std::wstring FallbackText(const std::wstring& part) {
-    return L"Could not connect DirectShow camera with FriendlyName " + part + L"!\r\nTry to connect default camera instead";
+    return L"Could not connect DirectShow camera with FriendlyName " + part +
+           L"!\r\nTry to connect default camera instead";
 }
 
 class DeviceSelectionTest : public BoardTest {
 protected:
-    // Opens a board named "Cam" and closes it again at the end of the test.
+    // Opens a board named "Cam"; the test's end closes it.
     bool Open() {
-        grabber = std::make_unique<TestGrabber>(L"Cam");
+        grabber = &Keep(std::make_unique<TestGrabber>(L"Cam"));
         return grabber->InitBoard();
     }
-    void TearDown() override {
-        if (grabber) grabber->CloseBoard();
-        grabber.reset();
-        BoardTest::TearDown();
-    }
-    std::unique_ptr<TestGrabber> grabber;
+    TestGrabber* grabber = nullptr;
 };
 
 TEST_F(DeviceSelectionTest, TheConfiguredNamePartAndWholePathChooseTheDevice) {
@@ -46,8 +42,11 @@ TEST_F(DeviceSelectionTest, TheConfiguredNamePartAndWholePathChooseTheDevice) {
         events.Clear();
         ASSERT_TRUE(Open());
         EXPECT_EQ(grabber->GetDeviceNumber(), c.device);
-        EXPECT_EQ(grabber->m_ActCamInfo.nDeviceNumber, c.device);
-        EXPECT_STREQ(grabber->m_ActCamInfo.szDevicePath, paths[c.device]);
+        VORKCamInfo info{};
+        grabber->GetActCamInfo(info);
+        EXPECT_EQ(info.nDeviceNumber, c.device);
+        EXPECT_STREQ(info.szDevicePath, paths[c.device]);
+        EXPECT_STREQ(info.szFriendlyName, c.device ? L"USB Video Device" : L"Alpha Cam");  // not the list's suffix
         if (c.fallback) {
             ASSERT_EQ(events.Events().size(), 1u);
             EXPECT_EQ(events.Events()[0].text, FallbackText(c.fallback));

@@ -5,35 +5,27 @@
 
 namespace {
 
-TEST(GrabberObject, ANewGrabberStartsStoppedUnconnectedWithNoDevice) {
+TEST(GrabberObject, ANewGrabberAndOneWhoseFlagsAreResetHaveNoDeviceFormatOrSizes) {
     TestGrabber g;
     EXPECT_TRUE(g.IsGraphStopped());
-    EXPECT_FALSE(g.IsGraphRunning());
-    EXPECT_EQ(g.GetGraphState(), VORKDSGraphStopped);
     EXPECT_FALSE(g.IsConnected());
     EXPECT_FALSE(g.IsContSnapRunning());
-    EXPECT_EQ(g.GetDeviceNumber(), -1);
-    EXPECT_EQ(g.GetImgBufSize(), 0);
-    EXPECT_EQ(g.GetOldBufSize(), -1);
     EXPECT_FALSE(g.DoNoSingleSnap());
     EXPECT_EQ(g.GetWaitForCamStart(), 0);
     EXPECT_EQ(g.GetGB()->GetCount(), 3);
-    EXPECT_EQ(g.m_nActColorMode, -1);
-}
-
-TEST(GrabberObject, ResetFlagsForgetsDeviceFormatAndSizes) {
-    TestGrabber g;
-    g.SetDeviceNumber(4);
-    g.m_nActColorMode = 5;
-    g.m_nActGrabWidth = 640;
-    g.m_nActGrabHeight = 480;
-    VORKDSGrabberTestPeer::ResetFlags(g);
-    EXPECT_EQ(g.GetDeviceNumber(), -1);
-    EXPECT_EQ(g.m_nActColorMode, -1);
-    EXPECT_EQ(g.m_nActGrabWidth, -1);
-    EXPECT_EQ(g.m_nActGrabHeight, -1);
-    EXPECT_EQ(g.GetImgBufSize(), 0);
-    EXPECT_EQ(g.GetOldBufSize(), -1);
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(g.GetDeviceNumber(), -1);
+        EXPECT_EQ(g.m_nActColorMode, -1);
+        EXPECT_EQ(g.m_nActGrabWidth, -1);
+        EXPECT_EQ(g.m_nActGrabHeight, -1);
+        EXPECT_EQ(g.GetImgBufSize(), 0);
+        EXPECT_EQ(g.GetOldBufSize(), -1);
+        g.SetDeviceNumber(4);
+        g.m_nActColorMode = 5;
+        g.m_nActGrabWidth = g.m_nActGrabHeight = 480;
+        g.m_lImgBufSize = g.m_lOldBufSize = 1000;
+        VORKDSGrabberTestPeer::ResetFlags(g);
+    }
 }
 
 TEST(GrabberObject, CopiesOwnTheirMediaTypeAndShareTheRing) {

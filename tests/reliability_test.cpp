@@ -11,9 +11,9 @@ using vorktest::BoardTest;
 
 class ReliabilityTest : public BoardTest {
 protected:
-    std::unique_ptr<TestGrabber> Open(const wchar_t* name = L"G") {
+    TestGrabber* Open() {
         AddCamera(L"Cam");
-        auto g = std::make_unique<TestGrabber>(name, true);
+        TestGrabber* g = &Keep(std::make_unique<TestGrabber>(L"G", true));
         EXPECT_TRUE(g->IsInitialized());
         log.Clear();
         return g;
@@ -36,7 +36,6 @@ TEST_F(ReliabilityTest, ACopyNeverLandsInABufferFreedWhileTheSnapWaited) {
     BYTE* image = g->SnapToAddBuffer(5000);
     EXPECT_NE(image, nullptr);
     EXPECT_EQ(image, g->GetRing()->GetAddBuffer());
-    g->DeInitGrabber();
 }
 
 TEST_F(ReliabilityTest, HostileChannelValuesAreRefusedOrClampedWithALine) {
@@ -85,7 +84,6 @@ TEST_F(ReliabilityTest, ASizeWhoseBytesOverflowIsRefusedAndNotRecorded) {
         EXPECT_EQ(g->m_nActGrabWidth, recorded);
     }
     EXPECT_TRUE(HasLine(L"CVORKDirectShowGrabber::WriteGrabRect: Invalid size 100000x100000!", 14));
-    g->DeInitGrabber();
 }
 
 TEST_F(ReliabilityTest, TheLogFileShowsARepeatedLineOnceWithACount) {
@@ -117,7 +115,6 @@ TEST_F(ReliabilityTest, AGrabThreadWithoutBuffersBacksOffAndStopsAtOnce) {
     g->StopGrabThread(true);
     EXPECT_FALSE(g->IsGrabThreadRunning());
     EXPECT_EQ(g->GetGrabThreadFrames(), 0);
-    g->DeInitGrabber();
 }
 
 }  // namespace

@@ -13,38 +13,12 @@ protected:
         vorksim::CameraId id = AddCamera(cameraName.c_str());
         if (camera) *camera = id;
         WritePrivateProfileStringW(name, L"FriendlyNamePart", cameraName.c_str(), ini.c_str());
-        grabbers_.push_back(std::make_unique<TestGrabber>(name));
-        TestGrabber* g = grabbers_.back().get();
+        TestGrabber* g = &Keep(std::make_unique<TestGrabber>(name));
         EXPECT_TRUE(g->InitBoard());
         EXPECT_EQ(g->ConnectGraph(), 0);
         return g;
     }
-    void TearDown() override {
-        for (auto& g : grabbers_) g->CloseBoard();
-        grabbers_.clear();
-        BoardTest::TearDown();
-    }
-    std::vector<std::unique_ptr<TestGrabber>> grabbers_;
 };
-
-TEST_F(RunControlTest, AStartStillInTransitionAfterAllPollsCountsAsRunning) {
-    vorksim::CameraId cam;
-    auto g = Connected(L"G", &cam);
-    vorksim::CameraFaults faults;
-    faults.startStuck = true;
-    vorksim::SetFaults(cam, faults);
-    EXPECT_EQ(g->Run(), 0);
-    EXPECT_TRUE(g->IsGraphRunning());
-    EXPECT_TRUE(log.Lines().empty());
-}
-
-TEST_F(RunControlTest, StopClearsContinuousAcquisitionEvenWhenStopped) {
-    auto g = Connected(L"G");
-    g->SetContSnapRunning(true);
-    g->Stop();
-    EXPECT_FALSE(g->IsContSnapRunning());
-    EXPECT_TRUE(log.Lines().empty());
-}
 
 TEST_F(RunControlTest, TheWalksSeeEveryOpenBoard) {
     EXPECT_TRUE(AreAllGraphsStopped());
@@ -108,23 +82,6 @@ void Raise(IGraphBuilder* graph, LONG code, LONG_PTR param1, LONG_PTR param2) {
     CComPtr<IMediaEventSink> sink;
     ASSERT_EQ(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)), S_OK);
     sink->Notify(code, param1, param2);
-}
-
-TEST_F(RunControlTest, AnAbortedStreamLeavesTheGraphStoppedAndTheCountReset) {
-    const vorksim::CameraId cam = AddCamera(L"Cam");
-    auto owned = std::make_unique<TestGrabber>(L"G", true);
-    TestGrabber* g = owned.get();
-    ASSERT_EQ(events.Codes(), std::vector<int>{10});  // the fallback to the only camera
-    ASSERT_EQ(g->SnapAsyncToRing(), 0);
-    ASSERT_NE(g->WaitForSnap(true, 5000), nullptr);
-    ASSERT_NE(g->WaitForSnap(true, 5000), nullptr);
-    ASSERT_EQ(g->GetLastImgNr(), 2);
-    vorksim::AbortStream(cam, E_FAIL);
-    ASSERT_TRUE(vorktest::PumpUntil([&] { return events.Codes().back() == 3; }));
-    EXPECT_TRUE(g->IsGraphStopped());
-    EXPECT_FALSE(g->IsContSnapRunning());
-    EXPECT_EQ(g->GetLastImgNr(), 0);
-    g->DeInitGrabber();
 }
 
 TEST_F(RunControlTest, OtherDevicesAndArrivalsAreIgnored) {

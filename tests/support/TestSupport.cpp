@@ -140,12 +140,23 @@ void BoardTest::SetUp() {
 }
 
 void BoardTest::TearDown() {
+    for (auto& g : kept) {
+        g->StopGrabThread(true);
+        g->DeInitGrabber();
+        g->CloseBoard();
+    }
     vorksim::RemoveAllCameras();
     vorksim::ClearCallFaults();
     PumpPending();
     EXPECT_TRUE(g_Grabbers.empty()) << "a grabber was left in g_Grabbers";
     EXPECT_EQ(vorksim::LiveObjectCount(), liveObjects) << "simulated COM objects leaked";
     EXPECT_EQ(vorksim::WindowCount(), windows) << "a window was left behind";
+    kept.clear();
+}
+
+TestGrabber& BoardTest::Keep(std::unique_ptr<TestGrabber> grabber) {
+    kept.push_back(std::move(grabber));
+    return *kept.back();
 }
 
 vorksim::CameraId BoardTest::AddCamera(const wchar_t* name, const wchar_t* path) {

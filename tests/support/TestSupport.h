@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -222,6 +223,10 @@ protected:
     void WriteIni(const std::string& text);
     std::wstring Ini(const wchar_t* section, const wchar_t* key);
     bool HasLine(const std::wstring& text, int code, int level = 2) const { return log.Has(text, code, level); }
+    // A grabber the test keeps: TearDown ends its acquisition and closes its
+    // board, looks for leaks, and only then deletes it, so that what only its
+    // destructor would release counts as leaked.
+    TestGrabber& Keep(std::unique_ptr<TestGrabber> grabber);
 
     ComScope com;
     TempDir dir;
@@ -231,6 +236,7 @@ protected:
     EventCapture events;
     long liveObjects = 0;
     size_t windows = 0;
+    std::vector<std::unique_ptr<TestGrabber>> kept;
 };
 
 }  // namespace vorktest
