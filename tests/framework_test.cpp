@@ -68,6 +68,9 @@ TEST(Ring, HandsOutEntriesInTurnAndSkipsLockedOnes) {
     ring.SetBuffer(2, c);
     ring.SetAddBuffer(extra);
     EXPECT_EQ(ring.GetActBuffer(), a);
+    ring.GetGrabberBufferInRing(0)->m_bLocked = true;  // locked after it was chosen
+    EXPECT_EQ(ring.GetActBuffer(), b);
+    ring.GetGrabberBufferInRing(0)->m_bLocked = false;
     ring.SetLastGrabbedIndex(0);
     EXPECT_EQ(ring.GetActBuffer(), b);
     ring.GetGrabberBufferInRing(2)->m_bLocked = true;

@@ -91,9 +91,16 @@ void CVORKGrabberBuffersRing::ResetBuffers() {
     m_nLastGrabbed = -1;
 }
 
+// The entry the next frame goes into. The host may have locked it since it was
+// chosen (it locks the newest frame, and a small ring comes round to that one
+// quickly): a locked entry is passed over, so that no frame is written into a
+// buffer the host is reading.
 BYTE* CVORKGrabberBuffersRing::GetActBuffer() {
     VORKCameraLock lock;
-    return m_nCount > 0 ? m_pEntries[m_nActIndex].m_pData : nullptr;
+    if (m_nCount <= 0) return nullptr;
+    for (int step = 0; step < m_nCount && m_pEntries[m_nActIndex].m_bLocked; ++step)
+        m_nActIndex = (m_nActIndex + 1) % m_nCount;
+    return m_pEntries[m_nActIndex].m_pData;
 }
 
 BYTE* CVORKGrabberBuffersRing::GetAddBuffer() {
