@@ -75,38 +75,6 @@ TEST(PrivateProfile, IntegersParseAsWindowsDoes) {
     for (const auto& c : cases) EXPECT_EQ(GetPrivateProfileIntW(L"S", c.key, 99, file.c_str()), c.expected) << c.key;
 }
 
-TEST(PrivateProfile, WriteCreatesTheFileAndKeepsEverythingElse) {
-    TempDir dir;
-    std::wstring file = dir.File("new.ini");
-    ASSERT_TRUE(WritePrivateProfileStringW(L"Cam", L"FriendlyNamePart", L"Logitech C920", file.c_str()));
-    EXPECT_EQ(Read(file, L"Cam", L"FriendlyNamePart", L""), L"Logitech C920");
-
-    WriteTextFile(dir.path() / "b.ini", "; keep me\n[A]\nX=1\nY=2\n\n[B]\nZ=3\n");
-    std::wstring b = dir.File("b.ini");
-    ASSERT_TRUE(WritePrivateProfileStringW(L"a", L"y", L"20", b.c_str()));
-    ASSERT_TRUE(WritePrivateProfileStringW(L"A", L"New", L"n", b.c_str()));
-    ASSERT_TRUE(WritePrivateProfileStringW(L"C", L"W", L"4", b.c_str()));
-    EXPECT_EQ(Read(b, L"A", L"X", L""), L"1");
-    EXPECT_EQ(Read(b, L"A", L"Y", L""), L"20");
-    EXPECT_EQ(Read(b, L"A", L"New", L""), L"n");
-    EXPECT_EQ(Read(b, L"B", L"Z", L""), L"3");
-    EXPECT_EQ(Read(b, L"C", L"W", L""), L"4");
-    EXPECT_NE(ReadTextFile(dir.path() / "b.ini").find("; keep me"), std::string::npos);
-}
-
-TEST(PrivateProfile, EmptyStringIsWrittenAsAnEmptyValueAndNullRemoves) {
-    TempDir dir;
-    std::wstring file = dir.File("a.ini");
-    WritePrivateProfileStringW(L"S", L"DevicePath", L"\\\\?\\usb#vid", file.c_str());
-    WritePrivateProfileStringW(L"S", L"DevicePath", L"", file.c_str());
-    EXPECT_EQ(Read(file, L"S", L"DevicePath", L"default"), L"");  // present, empty
-    EXPECT_NE(ReadTextFile(dir.path() / "a.ini").find("DevicePath="), std::string::npos);
-    WritePrivateProfileStringW(L"S", L"DevicePath", nullptr, file.c_str());
-    EXPECT_EQ(Read(file, L"S", L"DevicePath", L"default"), L"default");
-    WritePrivateProfileStringW(L"S", nullptr, nullptr, file.c_str());
-    EXPECT_EQ(ReadTextFile(dir.path() / "a.ini").find("[S]"), std::string::npos);
-}
-
 TEST(PrivateProfile, NonAsciiTextSurvivesARoundTripInAUnicodeFile) {
     TempDir dir;
     const wchar_t* name = L"Kamera \u00e4\u00f6\u00fc \u65e5\u672c \U0001F4F7";
@@ -146,12 +114,15 @@ TEST(PrivateProfile, AWriteChangesOnlyItsOwnLineAndKeepsEveryOtherByte) {
     std::wstring file = dir.File("a.ini");
     struct Case {
         const char* name;
-        std::string before;
+        const char* before;  // nullptr: no file yet
         const wchar_t* section;
         const wchar_t* key;
         const wchar_t* value;
         std::string after;
     } cases[] = {
+        {"new file", nullptr, L"Cam", L"FriendlyNamePart", L"Logitech C920", "[Cam]\r\nFriendlyNamePart=Logitech C920\r\n"},
+        {"names in another case", "; c\n[A]\nX=1\nY=2\n\n[B]\n", L"a", L"y", L"20", "; c\n[A]\nX=1\nY=20\n\n[B]\n"},
+        {"empty value", "[S]\nK=\\\\?\\usb\n", L"S", L"K", L"", "[S]\nK=\n"},
         // Latin-1 bytes of another section, and LF line ends, stay as they were.
         {"latin-1", "[Old]\nName=Kamera \xE4\xF6\xFC\n[S]\nK=1\n", L"S", L"K", L"2",
          "[Old]\nName=Kamera \xE4\xF6\xFC\n[S]\nK=2\n"},
@@ -164,13 +135,15 @@ TEST(PrivateProfile, AWriteChangesOnlyItsOwnLineAndKeepsEveryOtherByte) {
         {"byte-order mark", "\xEF\xBB\xBF[S]\nK=1\n", L"S", L"K", L"\u00e4", "\xEF\xBB\xBF[S]\nK=\xC3\xA4\n"},
     };
     for (const Case& c : cases) {
-        WriteTextFile(dir.path() / "a.ini", c.before);
+        std::filesystem::remove(dir.path() / "a.ini");
+        if (c.before) WriteTextFile(dir.path() / "a.ini", c.before);
         ASSERT_TRUE(WritePrivateProfileStringW(c.section, c.key, c.value, file.c_str())) << c.name;
         EXPECT_EQ(ReadTextFile(dir.path() / "a.ini"), c.after) << c.name;
     }
-    // Latin-1 text reads back as the characters it stands for.
-    WriteTextFile(dir.path() / "a.ini", "[S]\nName=\xE4\n");
+    // Latin-1 text reads back as the characters it stands for; an empty value is there.
+    WriteTextFile(dir.path() / "a.ini", "[S]\nName=\xE4\nK=\n");
     EXPECT_EQ(Read(file, L"S", L"Name", L""), L"\u00e4");
+    EXPECT_EQ(Read(file, L"S", L"K", L"default"), L"");
 }
 
 TEST(PrivateProfile, AUtf16FileIsReadAndWrittenInUtf16OfItsByteOrder) {

@@ -185,7 +185,7 @@ public:
             out.append(bytes_, r.entryEnd, std::string::npos);
         } else if (r.entry != std::string::npos) {
             out.append(bytes_, body_, r.entry - body_);
-            out += Encode(std::wstring(key) + L"=" + value);
+            out += Encode(r.entryName + L"=" + value);  // the key keeps its name as the file spells it
             out.append(bytes_, r.entryContentEnd, std::string::npos);
         } else if (r.header != std::string::npos) {
             out.append(bytes_, body_, r.insertAt - body_);
@@ -214,6 +214,7 @@ private:
         size_t entry = std::string::npos;       // start of the key's line
         size_t entryContentEnd = std::string::npos;
         size_t entryEnd = std::string::npos;
+        std::wstring entryName;
         bool lastLineBlank = true;
     };
 
@@ -242,6 +243,7 @@ private:
                 r.entry = span.begin;
                 r.entryContentEnd = span.contentEnd;
                 r.entryEnd = span.end;
+                r.entryName = Name(line);
             }
             return true;
         });
