@@ -44,7 +44,8 @@ TEST(CameraDescription, EveryKeyLandsInItsCamera) {
     std::wstring error;
     ASSERT_TRUE(vork::ParseCameraDescriptions(
         L"; comment\n[one]\nFriendlyName=A\nDevicePath=p\nStreamConfig=0\nFrameRate=max\n"
-        L"StartDelay=3000\nDarkFrames=5\nUnplug=1500/200\nVideoInfo2=1\nBusy=1\n"
+        L"StartDelay=3000\nDarkFrames=5\nUnplug=1500/200\nVideoInfo2=1\nBusy=1\nTopDown=1\n"
+        L"Formats=640x480 RGB32 30, 640x480 YUY2 30\n"
         L"[two]\r\nProcAmp=0\r\nCameraControl=0\r\nPropertyBag=0\r\nBind=0\r\nUnplug=0\r\n",
         L"f.ini", cameras, error))
         << error;
@@ -59,6 +60,8 @@ TEST(CameraDescription, EveryKeyLandsInItsCamera) {
     EXPECT_EQ(cameras[0].unplugAfterMs.value_or(0), 1500u);
     EXPECT_EQ(cameras[0].unplugBackMs.value_or(0), 200u);
     EXPECT_TRUE(cameras[0].videoInfo2 && cameras[0].busy);
+    EXPECT_TRUE(cameras[0].formats[0].topDown) << "the key applies to the formats that follow it";
+    EXPECT_FALSE(cameras[0].formats[1].topDown) << "YUY2 rows have no sign";
     EXPECT_EQ(cameras[1].unplugAfterMs.value_or(1), 0u);
     EXPECT_FALSE(cameras[1].unplugBackMs.has_value()) << "without a return time it stays away";
     EXPECT_FALSE(cameras[1].videoInfo2 || cameras[1].busy || cameras[1].startDelayMs || cameras[1].darkFrames);
@@ -72,7 +75,7 @@ TEST(CameraDescription, ABadFileNamesWhereAndKeepsNothing) {
         const wchar_t* text;
         const wchar_t* error;
     } cases[] = {
-        {L"[a]\nStreamConfig=yes\n", L"f.ini: [a] StreamConfig: bad value \"yes\""},
+        {L"[a]\nTopDown=yes\n", L"f.ini: [a] TopDown: bad value \"yes\""},
         {L"[a]\nFormats=640x480 RGB24 30/0\n", L"f.ini: [a] Formats: bad value \"640x480 RGB24 30/0\""},
         {L"[a]\nFormats=640x480 RGB24 30/\n", L"f.ini: [a] Formats: bad value \"640x480 RGB24 30/\""},
         {L"[a]\nStartDelay=60001\n", L"f.ini: [a] StartDelay: bad value \"60001\""},

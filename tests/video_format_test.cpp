@@ -152,6 +152,27 @@ TEST_F(VideoFormatTest, TheRequestedImageSizeRoundsPixelsNotBytes) {
     EXPECT_TRUE(log.Lines().empty());
 }
 
+// RGB32 with top-down rows only, which the sample grabber takes in neither
+// colour mode: a converter delivers RGB24, and the camera's own top-down format
+// of the configured size is matched by the rows' count, not their sign.
+TEST_F(VideoFormatTest, ASizeTheCameraOffersOnlyTopDownIsSetThroughTheConverter) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    d.formats = {{640, 480, MEDIASUBTYPE_RGB32, 30}, {320, 240, MEDIASUBTYPE_RGB32, 30}};
+    for (vork::VideoFormat& f : d.formats) f.topDown = true;
+    camera = vorksim::AddCamera(d);
+    WriteIni("[G_Channel0]\nGrabWidth=320\nGrabHeight=240\n");
+    TestGrabber g(L"G", true);
+    EXPECT_EQ(vorksim::GetCameraState(camera).videoInfo.bmiHeader.biHeight, -240);
+    EXPECT_EQ(g.GetImgBufSize(), 320 * 240 * 3);
+    const BYTE* image = g.SnapToAddBuffer(5000);
+    ASSERT_NE(image, nullptr);
+    // The white marker at the top left, as from a bottom-up camera.
+    auto white = [image](int row) { return image[(static_cast<size_t>(row) * 320 + 15) * 3 + 1] > 240; };
+    EXPECT_TRUE(white(15));
+    EXPECT_FALSE(white(224));
+    g.DeInitGrabber();
+}
+
 TEST_F(VideoFormatTest, ACompressedConnectionIsAskedForAnUncompressedFormat) {
     vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
     d.formats = {{640, 480, MEDIASUBTYPE_YUY2, 30}, {320, 240, MEDIASUBTYPE_YUY2, 30}};

@@ -91,7 +91,7 @@ std::vector<BYTE> Info2Block(const AM_MEDIA_TYPE& type) {
     vih2->dwBitRate = vih->dwBitRate;
     vih2->AvgTimePerFrame = vih->AvgTimePerFrame;
     vih2->dwPictAspectRatioX = static_cast<DWORD>(vih->bmiHeader.biWidth);
-    vih2->dwPictAspectRatioY = static_cast<DWORD>(vih->bmiHeader.biHeight);
+    vih2->dwPictAspectRatioY = static_cast<DWORD>(std::abs(vih->bmiHeader.biHeight));
     vih2->bmiHeader = vih->bmiHeader;
     std::memcpy(block.data() + sizeof(VIDEOINFOHEADER2), type.pbFormat + sizeof(VIDEOINFOHEADER), trailer);
     return block;
@@ -125,6 +125,7 @@ bool Asks(const AM_MEDIA_TYPE& type, const vork::VideoFormat& format, bool info2
     const VideoHeader header = HeaderOf(type);
     if (!header.bitmap) return false;
     if (header.bitmap->biWidth != format.width || std::abs(header.bitmap->biHeight) != format.height) return false;
+    if (format.topDown && header.bitmap->biHeight > 0) return false;  // it has no bottom-up rows of this size
     return KeepsInterval(format, *header.interval);
 }
 

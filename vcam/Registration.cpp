@@ -100,6 +100,7 @@ std::vector<std::pair<const wchar_t*, std::wstring>> BagValues(const vork::Descr
                                            (camera.unplugBackMs ? L"/" + std::to_wstring(*camera.unplugBackMs) : L""));
     values.emplace_back(L"VideoInfo2", Flag(camera.videoInfo2));
     values.emplace_back(L"Busy", Flag(camera.busy));
+    values.emplace_back(L"TopDown", Flag(camera.topDown));
     return values;
 }
 

@@ -4,6 +4,8 @@
 #include <cwchar>
 #include <sstream>
 
+#include "vork/frameformat.h"
+
 namespace vork {
 namespace {
 
@@ -137,6 +139,7 @@ bool ApplyKey(const std::wstring& key, const std::wstring& value, DescribedCamer
     if (key == L"StreamConfig") return ParseFlag(value, d.hasStreamConfig);
     if (key == L"VideoInfo2") return ParseFlag(value, d.videoInfo2);
     if (key == L"Busy") return ParseFlag(value, d.busy);
+    if (key == L"TopDown") return ParseFlag(value, d.topDown);
     if (key == L"StartDelay") return ParseCount(value, kMaxStartDelayMs, d.startDelayMs);
     if (key == L"DarkFrames") return ParseCount(value, kMaxDarkFrames, d.darkFrames);
     if (key == L"Unplug") return ParseUnplug(value, d);
@@ -321,6 +324,9 @@ bool ParseCameraDescriptions(const std::wstring& text, const std::wstring& origi
             return false;
         }
     }
+    // Applied once the section is read, whichever of the two keys came first.
+    for (DescribedCamera& d : parsed)
+        for (VideoFormat& f : d.formats) f.topDown = d.topDown && IsRgbSubtype(f.subtype);
     cameras = std::move(parsed);
     return true;
 }

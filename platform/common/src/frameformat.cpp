@@ -57,7 +57,7 @@ AM_MEDIA_TYPE VideoMediaType(const VideoFormat& format, std::vector<BYTE>& block
     BITMAPINFOHEADER& bmi = vih->bmiHeader;
     bmi.biSize = sizeof(BITMAPINFOHEADER);
     bmi.biWidth = format.width;
-    bmi.biHeight = format.height;
+    bmi.biHeight = format.topDown ? -format.height : format.height;
     bmi.biPlanes = 1;
     bmi.biBitCount = BitCountOf(format.subtype);
     bmi.biCompression = masks ? BI_BITFIELDS : IsRgbSubtype(format.subtype) ? BI_RGB : format.subtype.Data1;

@@ -108,7 +108,7 @@ bool UnpackNv12(const BYTE* data, size_t size, LONG w, LONG h, RgbPicture& pictu
 
 }  // namespace
 
-bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& frame) {
+bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& frame, bool topDown) {
     if (IsCompressedSubtype(s)) return PackJpeg(picture, frame);
     if (s == MEDIASUBTYPE_NV12) {
         PackNv12(picture, frame);
@@ -118,8 +118,8 @@ bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& fram
     const DWORD stride = vork::StrideOf(s, w);
     frame.assign(static_cast<size_t>(stride) * static_cast<size_t>(h), 0);
     for (LONG y = 0; y < h; ++y) {
-        // Bitmaps run bottom up; YUY2 top down.
-        const bool bottomUp = !(s == MEDIASUBTYPE_YUY2);
+        // Bitmaps run bottom up unless told; YUY2 top down.
+        const bool bottomUp = !(s == MEDIASUBTYPE_YUY2) && !topDown;
         BYTE* row = frame.data() + static_cast<size_t>(bottomUp ? h - 1 - y : y) * stride;
         const BYTE* in = picture.At(0, y);
         if (s == MEDIASUBTYPE_YUY2) {
@@ -143,7 +143,8 @@ bool PackFrame(const RgbPicture& picture, const GUID& s, std::vector<BYTE>& fram
     return true;
 }
 
-bool UnpackFrame(const BYTE* data, size_t size, const GUID& s, LONG width, LONG height, RgbPicture& picture) {
+bool UnpackFrame(const BYTE* data, size_t size, const GUID& s, LONG width, LONG height, RgbPicture& picture,
+                 bool topDown) {
     if (!data || width <= 0 || height <= 0) return false;
     if (IsCompressedSubtype(s)) return UnpackJpeg(data, size, width, height, picture);
     if (s == MEDIASUBTYPE_NV12) return UnpackNv12(data, size, width, height, picture);
@@ -153,7 +154,7 @@ bool UnpackFrame(const BYTE* data, size_t size, const GUID& s, LONG width, LONG 
     auto expand5 = [](unsigned v) { return static_cast<BYTE>((v << 3) | (v >> 2)); };
     auto expand6 = [](unsigned v) { return static_cast<BYTE>((v << 2) | (v >> 4)); };
     for (LONG y = 0; y < height; ++y) {
-        const bool bottomUp = !(s == MEDIASUBTYPE_YUY2);
+        const bool bottomUp = !(s == MEDIASUBTYPE_YUY2) && !topDown;
         const BYTE* row = data + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride;
         BYTE* out = picture.At(0, y);
         if (s == MEDIASUBTYPE_YUY2) {

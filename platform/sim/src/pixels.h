@@ -33,11 +33,13 @@ bool IsCompressedSubtype(const GUID& subtype);
 using vork::PutRgbPixel;
 
 // Writes the picture as a frame of the subtype; false for a subtype it cannot.
-bool PackFrame(const RgbPicture& picture, const GUID& subtype, std::vector<BYTE>& frame);
+// An RGB frame's rows run bottom-up unless `topDown`.
+bool PackFrame(const RgbPicture& picture, const GUID& subtype, std::vector<BYTE>& frame, bool topDown = false);
 
 // Reads a frame of the subtype at the size back into a picture; false when the
 // data is too short or not a frame of that kind.
-bool UnpackFrame(const BYTE* data, size_t size, const GUID& subtype, LONG width, LONG height, RgbPicture& picture);
+bool UnpackFrame(const BYTE* data, size_t size, const GUID& subtype, LONG width, LONG height, RgbPicture& picture,
+                 bool topDown = false);
 
 // JPEG quality of the simulated MJPG cameras.
 constexpr int kMjpegQuality = 90;

@@ -30,7 +30,7 @@ struct PixelWriter {
     explicit PixelWriter(const VideoFormat& f)
         : subtype(f.subtype), width(f.width), height(f.height),
           stride(vork::StrideOf(f.subtype, f.width)),
-          bottomUp(IsRgbSubtype(f.subtype)) {}
+          bottomUp(IsRgbSubtype(f.subtype) && !f.topDown) {}
 
     BYTE* Row(BYTE* frame, LONG y) const { return frame + static_cast<size_t>(bottomUp ? height - 1 - y : y) * stride; }
 
@@ -65,7 +65,7 @@ struct PixelWriter {
 
 bool FrameToPicture(const BYTE* frame, size_t size, const VideoFormat& format, std::vector<BYTE>& rgb) {
     RgbPicture picture;
-    if (!UnpackFrame(frame, size, format.subtype, format.width, format.height, picture)) return false;
+    if (!UnpackFrame(frame, size, format.subtype, format.width, format.height, picture, format.topDown)) return false;
     rgb = std::move(picture.rgb);
     return true;
 }
@@ -74,7 +74,7 @@ bool MakePatternFrame(const VideoFormat& format, std::vector<BYTE>& frame) {
     RgbPicture picture;
     picture.Resize(format.width, format.height);
     vork::PaintPattern(format.width, format.height, picture.rgb);
-    return PackFrame(picture, format.subtype, frame);
+    return PackFrame(picture, format.subtype, frame, format.topDown);
 }
 
 bool ConvertFrame(const BYTE* frame, size_t size, const VideoFormat& from, const GUID& to, std::vector<BYTE>& out) {
@@ -104,8 +104,9 @@ public:
         f.width = bmi->biWidth;
         f.height = std::abs(bmi->biHeight);
         f.subtype = type.get().subtype;
+        f.topDown = bmi->biHeight < 0 && IsRgbSubtype(f.subtype);
         if (prepared_ && f.width == format_.width && f.height == format_.height && f.subtype == format_.subtype &&
-            settings == settings_)
+            f.topDown == format_.topDown && settings == settings_)
             return;
         format_ = f;
         settings_ = settings;
@@ -113,7 +114,7 @@ public:
         vork::PaintPattern(f.width, f.height, picture_.rgb);
         settings.Apply(picture_.rgb);
         if (!IsCompressedSubtype(f.subtype)) {
-            PackFrame(picture_, f.subtype, pattern_);
+            PackFrame(picture_, f.subtype, pattern_, f.topDown);
             frame_.resize(pattern_.size());
         }
         prepared_ = true;
@@ -246,6 +247,7 @@ public:
         if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2) && !camera_->description.videoInfo2) return nullptr;
         for (const VideoFormat& f : camera_->description.formats) {
             if (f.width != bmi->biWidth || f.height != std::abs(bmi->biHeight)) continue;
+            if (f.topDown && bmi->biHeight > 0) continue;  // it has no bottom-up rows of this size
             if (!IsEqualGUID(f.subtype, mt.subtype)) continue;
             // RGB565 comes as bit fields; a request may also name it plain RGB.
             const DWORD compression = IsRgbSubtype(f.subtype) ? static_cast<DWORD>(BI_RGB) : f.subtype.Data1;
@@ -573,7 +575,7 @@ HRESULT STDMETHODCALLTYPE SourceOutputPin::SetFormat(AM_MEDIA_TYPE* mt) {
     // keep the interval at the same place.
     auto* bmi = const_cast<BITMAPINFOHEADER*>(type.Bitmap());
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type.get().pbFormat);
-    bmi->biHeight = std::abs(bmi->biHeight);
+    bmi->biHeight = f->topDown ? -f->height : f->height;
     bmi->biBitCount = BitCountOf(type.get().subtype);
     bmi->biSizeImage = vork::ImageSizeOf(type.get().subtype, bmi->biWidth, bmi->biHeight);
     if (vih->AvgTimePerFrame == 0 && !f->rateUnreported) vih->AvgTimePerFrame = IntervalOf(f->fps);

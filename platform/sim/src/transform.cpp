@@ -115,6 +115,7 @@ public:
     HRESULT Convert(const BYTE* data, LONG length, REFERENCE_TIME time) {
         GUID from, to;
         LONG width = 0, height = 0, outWidth = 0, outHeight = 0;
+        bool topDown = false;
         {
             std::lock_guard<std::mutex> lock(formatMutex_);
             const VIDEOINFOHEADER* in = input_.VideoInfo();
@@ -124,11 +125,12 @@ public:
             to = output_.get().subtype;
             width = in->bmiHeader.biWidth;
             height = std::abs(in->bmiHeader.biHeight);
+            topDown = in->bmiHeader.biHeight < 0 && IsRgbSubtype(from);
             outWidth = out->bmiHeader.biWidth;
             outHeight = std::abs(out->bmiHeader.biHeight);
         }
         if (width != outWidth || height != outHeight) return S_OK;  // mid-change: the frame is dropped
-        if (!UnpackFrame(data, static_cast<size_t>(length), from, width, height, picture_)) return S_OK;
+        if (!UnpackFrame(data, static_cast<size_t>(length), from, width, height, picture_, topDown)) return S_OK;
         if (!PackFrame(picture_, to, frame_)) return S_OK;
         return out_.Deliver(frame_.data(), static_cast<LONG>(frame_.size()), time);
     }

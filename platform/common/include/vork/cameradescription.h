@@ -36,6 +36,8 @@ struct VideoFormat {
     std::vector<double> rates;
     // A rate of 0: the caps say AvgTimePerFrame 0; the camera runs at 30.
     bool rateUnreported = false;
+    // Rows top-down: offered, accepted and delivered with a negative height only.
+    bool topDown = false;
 };
 
 struct CameraProperty {
@@ -68,6 +70,7 @@ struct DescribedCamera {
     std::optional<DWORD> unplugBackMs;
     bool videoInfo2 = false;  // "VideoInfo2=1": every format twice, VIDEOINFOHEADER2 first
     bool busy = false;        // "Busy=1": another program holds it; Run fails
+    bool topDown = false;     // "TopDown=1": the RGB formats of Formats run top-down only
 };
 
 // The camera of a machine with no description: its name and device path.
