@@ -8,6 +8,8 @@ namespace {
 
 using vorktest::BoardTest;
 
+// The one table of the conversions; the tests below check only that the
+// device's range reaches them.
 TEST(Percent, ConvertsWithRoundingHalfAwayFromZero) {
     struct {
         LONG min, max;
@@ -53,18 +55,10 @@ vorksim::CameraProperty Range(LONG min, LONG max) {
 
 TEST_F(CameraControlsTest, PercentagesReachTheDeviceAndReadBack) {
     vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
-    d.procAmp[VideoProcAmp_Gain] = Range(0, 255);
-    d.procAmp[VideoProcAmp_Brightness] = Range(-64, 64);
     d.procAmp[VideoProcAmp_Hue] = Range(-10, 10);
     d.cameraControl[CameraControl_Focus] = Range(-10, 10);
     Open(d);
-    EXPECT_EQ(grabber->SetProcAmpParam(VideoProcAmp_Gain, 50, 2), 0);
-    EXPECT_EQ(Device(VideoProcAmp_Gain).value, 128);
     int percent = -1;
-    EXPECT_EQ(grabber->GetProcAmpParam(VideoProcAmp_Gain, percent, nullptr), 0);
-    EXPECT_EQ(percent, 50);
-    EXPECT_EQ(grabber->SetProcAmpParam(VideoProcAmp_Brightness, 0, 2), 0);
-    EXPECT_EQ(Device(VideoProcAmp_Brightness).value, -64);
     EXPECT_EQ(grabber->SetProcAmpParam(VideoProcAmp_Hue, 33, 2), 0);
     EXPECT_EQ(Device(VideoProcAmp_Hue).value, -3);
     EXPECT_EQ(grabber->GetProcAmpParam(VideoProcAmp_Hue, percent, nullptr), 0);

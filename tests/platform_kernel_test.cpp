@@ -9,24 +9,23 @@
 
 namespace {
 
-TEST(Events, AutoResetEventReleasesOneWaitPerSignal) {
-    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    SetEvent(e);
-    SetEvent(e);  // a second signal before a wait is not counted
-    EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_TRUE(CloseHandle(e));
-}
-
-TEST(Events, ManualResetEventStaysSignalledUntilReset) {
-    HANDLE e = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    ResetEvent(e);
-    EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    CloseHandle(e);
+TEST(Events, AutoResetReleasesOneWaitPerSignalAndManualResetStaysUntilReset) {
+    for (BOOL manual : {FALSE, TRUE}) {
+        HANDLE e = CreateEventW(nullptr, manual, FALSE, nullptr);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        SetEvent(e);
+        SetEvent(e);  // a second signal before a wait is not counted
+        EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << manual;
+        EXPECT_EQ(WaitForSingleObject(e, 0), manual ? WAIT_OBJECT_0 : static_cast<DWORD>(WAIT_TIMEOUT)) << manual;
+        ResetEvent(e);
+        EXPECT_EQ(WaitForSingleObject(e, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << manual;
+        // A wait wakes when another thread signals.
+        std::thread t([e] { SetEvent(e); });
+        EXPECT_EQ(WaitForSingleObject(e, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+        t.join();
+        EXPECT_TRUE(CloseHandle(e));
+    }
 }
 
 TEST(Events, WaitForMultipleObjectsReturnsTheFirstSignalledIndex) {
@@ -40,14 +39,6 @@ TEST(Events, WaitForMultipleObjectsReturnsTheFirstSignalledIndex) {
     ResetEvent(h[2]);
     EXPECT_EQ(WaitForMultipleObjects(3, h, FALSE, 5), static_cast<DWORD>(WAIT_TIMEOUT));
     for (HANDLE x : h) CloseHandle(x);
-}
-
-TEST(Events, WaitWakesWhenAnotherThreadSignals) {
-    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    std::thread t([e] { SetEvent(e); });
-    EXPECT_EQ(WaitForSingleObject(e, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
-    t.join();
-    CloseHandle(e);
 }
 
 TEST(Events, BadHandlesFail) {

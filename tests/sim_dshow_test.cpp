@@ -71,6 +71,12 @@ struct Graph {
         return graph->Connect(FirstPin(grabberFilter, PINDIR_OUTPUT), FirstPin(renderer, PINDIR_INPUT));
     }
 
+    CComPtr<IAMStreamConfig> Config() {
+        CComPtr<IAMStreamConfig> config;
+        FirstPin(source, PINDIR_OUTPUT)->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
+        return config;
+    }
+
     // Waits for the next event with this code, within a deadline.
     bool WaitEvent(LONG wanted, LONG_PTR* p1 = nullptr, LONG_PTR* p2 = nullptr, LONG timeoutMs = 5000) {
         DWORD start = GetTickCount();
@@ -149,43 +155,30 @@ TEST_F(SimDShowTest, CoCreateInstanceNeedsComOnTheThread) {
     other.join();
 }
 
+// One frame and EC_COMPLETE, and GetCurrentBuffer's four outcomes around it.
 TEST_F(SimDShowTest, OneShotRunDeliversExactlyOneFrameAndComplete) {
     CameraId cam = Add(L"Cam");
     Graph g;
     ASSERT_EQ(g.Build(), S_OK);
+    LONG size = 0;
+    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);  // nothing buffered yet
     g.grabber->SetOneShot(TRUE);
     ASSERT_TRUE(SUCCEEDED(g.control->Run()));
     ASSERT_TRUE(g.WaitEvent(EC_COMPLETE));
     g.control->Stop();
-    LONG size = 0;
     ASSERT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), S_OK);
     EXPECT_EQ(size, 640 * 480 * 3);
     std::vector<BYTE> frame(static_cast<size_t>(size));
+    size = 100;
+    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(frame.data())), E_OUTOFMEMORY);
+    EXPECT_EQ(size, 640 * 480 * 3);
     ASSERT_EQ(g.grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(frame.data())), S_OK);
     EXPECT_EQ(DecodeFrameCounter(frame.data(), {640, 480, MEDIASUBTYPE_RGB24, 30}), 0);
     EXPECT_EQ(GetCameraState(cam).framesDelivered, 1);
     // Bottom-up rows: the white marker of the top-left corner is in the last row.
     const BYTE* topLeft = frame.data() + static_cast<size_t>(479) * 640 * 3;
     EXPECT_EQ(topLeft[0], 255);
-    EXPECT_EQ(frame[0], frame[0]);
-}
-
-TEST_F(SimDShowTest, GetCurrentBufferReportsItsFourOutcomes) {
-    Add(L"Cam");
-    Graph g;
-    ASSERT_EQ(g.Build(), S_OK);
-    LONG size = 0;
-    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);  // nothing buffered yet
-    g.grabber->SetOneShot(TRUE);
-    g.control->Run();
-    ASSERT_TRUE(g.WaitEvent(EC_COMPLETE));
-    g.control->Stop();
-    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), S_OK);
-    EXPECT_EQ(size, 921600);
-    std::vector<BYTE> small(100);
-    size = 100;
-    EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, reinterpret_cast<LONG*>(small.data())), E_OUTOFMEMORY);
-    EXPECT_EQ(size, 921600);
+    EXPECT_LT(frame[1], 240) << "the first row in memory is the picture's bottom, without the marker";
     g.grabber->SetBufferSamples(FALSE);
     EXPECT_EQ(g.grabber->GetCurrentBuffer(&size, nullptr), E_INVALIDARG);
 }
@@ -226,22 +219,13 @@ TEST_F(SimDShowTest, CallbackRunDeliversFramesOnTheStreamingThread) {
 
 TEST_F(SimDShowTest, NegotiatesWithAndWithoutASubtype) {
     Add(L"Cam");
-    {
-        Graph any;
-        ASSERT_EQ(any.Build(), S_OK);
-        {
-            AM_MEDIA_TYPE mt{};
-            ASSERT_EQ(any.grabber->GetConnectedMediaType(&mt), S_OK);
-            EXPECT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB24));  // the camera's first format
-            CoTaskMemFree(mt.pbFormat);
-        }
-    }
-    {
-        Graph rgb32;
-        ASSERT_EQ(rgb32.Build(0, &MEDIASUBTYPE_RGB32), S_OK);
+    // No subtype asked: the camera's first format.
+    for (const GUID* subtype : {static_cast<const GUID*>(nullptr), &MEDIASUBTYPE_RGB32}) {
+        Graph g;
+        ASSERT_EQ(g.Build(0, subtype), S_OK);
         AM_MEDIA_TYPE mt{};
-        ASSERT_EQ(rgb32.grabber->GetConnectedMediaType(&mt), S_OK);
-        EXPECT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32));
+        ASSERT_EQ(g.grabber->GetConnectedMediaType(&mt), S_OK);
+        EXPECT_TRUE(IsEqualGUID(mt.subtype, subtype ? *subtype : MEDIASUBTYPE_RGB24));
         CoTaskMemFree(mt.pbFormat);
     }
     // No filter makes 8-bit frames: the graph gives up and takes out what it tried.
@@ -255,9 +239,7 @@ TEST_F(SimDShowTest, SetFormatAcceptsOnlyWhatTheCameraDelivers) {
     CameraId cam = Add(L"Cam");
     Graph g;
     ASSERT_EQ(g.Build(), S_OK);
-    CComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(FirstPin(g.source, PINDIR_OUTPUT)->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)),
-              S_OK);
+    CComPtr<IAMStreamConfig> config = g.Config();
     AM_MEDIA_TYPE* mt = nullptr;
     ASSERT_EQ(config->GetFormat(&mt), S_OK);
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
@@ -284,9 +266,7 @@ TEST_F(SimDShowTest, Rgb565ComesAsBitFieldsWithItsMasks) {
     AddCamera(d);
     Graph g;
     ASSERT_EQ(g.Build(0, &MEDIASUBTYPE_RGB565), S_OK);
-    CComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(FirstPin(g.source, PINDIR_OUTPUT)->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)),
-              S_OK);
+    CComPtr<IAMStreamConfig> config = g.Config();
     AM_MEDIA_TYPE* mt = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps{};
     ASSERT_EQ(config->GetStreamCaps(0, &mt, reinterpret_cast<BYTE*>(&caps)), S_OK);
@@ -385,18 +365,6 @@ TEST_F(SimDShowTest, EventsReachTheHandleAndTheNotifyWindowsOwnerThread) {
     }
     DestroyWindow(hwnd);
     UnregisterClassW(L"NotifyTest", nullptr);
-}
-
-TEST_F(SimDShowTest, ReleasingEverythingLeavesNoObjectAlive) {
-    Add(L"Cam");
-    {
-        Graph g;
-        ASSERT_EQ(g.Build(), S_OK);
-        g.control->Run();
-        g.control->Stop();
-        EXPECT_GT(LiveObjectCount(), liveBefore_);
-    }
-    EXPECT_EQ(LiveObjectCount(), liveBefore_);  // the fixture checks this too
 }
 
 TEST_F(SimDShowTest, PropertiesHaveRangesAndRejectUnsupportedOnes) {

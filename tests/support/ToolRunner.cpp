@@ -179,6 +179,7 @@ PatternMatch MatchPattern(const Image& image, bool grey) {
     }
     m.error = samples > 0 ? error / samples : 0;
     m.level = patternLevel > 0 ? level / patternLevel : 0;
+    m.counter = vork::ReadCounter(w, h, [&](int x, int y) { return image.At(x, y)[1] > 128; });
     return m;
 }
 

@@ -60,6 +60,7 @@ struct PatternMatch {
     double error = 0;   // the mean channel error
     double level = 0;   // the picture's mean level as a share of the pattern's
     std::string where;  // the pixel of the largest error, for messages
+    long counter = -1;  // the frame counter; -1 when it cannot be read
 };
 PatternMatch MatchPattern(const Image& image, bool grey = false);
 

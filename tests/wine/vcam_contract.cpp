@@ -36,6 +36,21 @@ int g_failures = 0;
         }                                                                             \
     } while (0)
 
+template <class T>
+CComPtr<T> Created(const CLSID& clsid, REFIID iid) {
+    CComPtr<T> object;
+    CHECK(SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object))));
+    return object;
+}
+
+// Another interface of an object; none from none.
+template <class T>
+CComPtr<T> Queried(IUnknown* object, REFIID iid) {
+    CComPtr<T> other;
+    if (object) object->QueryInterface(iid, reinterpret_cast<void**>(&other));
+    return other;
+}
+
 void FreeType(AM_MEDIA_TYPE* type) {
     if (!type) return;
     CoTaskMemFree(type->pbFormat);
@@ -74,8 +89,8 @@ void ChecksThePinAndItsCategory(IBaseFilter* camera) {
     LPWSTR id = nullptr;
     CHECK(pin->QueryId(&id) == S_OK && id && std::wstring(id) == L"Capture");
     CoTaskMemFree(id);
-    CComPtr<IKsPropertySet> properties;
-    CHECK(SUCCEEDED(pin->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&properties))));
+    CComPtr<IKsPropertySet> properties = Queried<IKsPropertySet>(pin, IID_IKsPropertySet);
+    CHECK(properties);
     if (!properties) return;
     GUID category = GUID_NULL;
     DWORD size = 0;
@@ -89,8 +104,8 @@ void ChecksThePinAndItsCategory(IBaseFilter* camera) {
 
 void ChecksStreamConfiguration(IBaseFilter* camera) {
     CComPtr<IPin> pin = OnlyPin(camera);
-    CComPtr<IAMStreamConfig> config;
-    CHECK(pin && SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))));
+    CComPtr<IAMStreamConfig> config = Queried<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+    CHECK(config);
     if (!config) return;
     int count = 0, size = 0;
     CHECK(config->GetNumberOfCapabilities(&count, &size) == S_OK);
@@ -140,10 +155,9 @@ void ChecksStreamConfiguration(IBaseFilter* camera) {
 }
 
 void ChecksControls(IBaseFilter* camera) {
-    CComPtr<IAMVideoProcAmp> procAmp;
-    CHECK(SUCCEEDED(camera->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&procAmp))));
-    CComPtr<IAMCameraControl> control;
-    CHECK(SUCCEEDED(camera->QueryInterface(IID_IAMCameraControl, reinterpret_cast<void**>(&control))));
+    CComPtr<IAMVideoProcAmp> procAmp = Queried<IAMVideoProcAmp>(camera, IID_IAMVideoProcAmp);
+    CComPtr<IAMCameraControl> control = Queried<IAMCameraControl>(camera, IID_IAMCameraControl);
+    CHECK(procAmp && control);
     if (!procAmp || !control) return;
     long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
     CHECK(procAmp->GetRange(VideoProcAmp_Brightness, &min, &max, &step, &def, &caps) == S_OK);
@@ -155,8 +169,7 @@ void ChecksControls(IBaseFilter* camera) {
     CHECK(control->Set(CameraControl_Focus, 12, CameraControl_Flags_Manual) == E_INVALIDARG);  // off the step
     CHECK(control->Get(CameraControl_Roll, &value, &flags) == E_PROP_ID_UNSUPPORTED);
     // The same object: each interface leads back to the filter.
-    CComPtr<IBaseFilter> back;
-    CHECK(SUCCEEDED(control->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&back))) && back == camera);
+    CHECK(Queried<IBaseFilter>(control, IID_IBaseFilter) == camera);
 }
 
 std::wstring BagString(IPropertyBag* bag, const wchar_t* name) {
@@ -171,12 +184,9 @@ std::wstring BagString(IPropertyBag* bag, const wchar_t* name) {
 // The cameras of a device path in the video input category, the last one's
 // filter bound anew, and its friendly name.
 int Enumerated(const std::wstring& path, IBaseFilter** bound = nullptr, std::wstring* name = nullptr) {
-    CComPtr<ICreateDevEnum> devices;
+    CComPtr<ICreateDevEnum> devices = Created<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
     CComPtr<IEnumMoniker> monikers;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                reinterpret_cast<void**>(&devices))) ||
-        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK)
-        return 0;
+    if (!devices || devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK) return 0;
     CComPtr<IMoniker> moniker;
     int cameras = 0;
     while (monikers->Next(1, &moniker, nullptr) == S_OK) {
@@ -200,10 +210,9 @@ CComPtr<IBaseFilter> DescribedCameraFromItsMoniker() {
     std::wstring name;
     CHECK(Enumerated(L"contract-path", &camera, &name) == 1);
     CHECK(name == L"Contract Camera");
-    CComPtr<IAMStreamConfig> config;
+    CComPtr<IAMStreamConfig> config = Queried<IAMStreamConfig>(camera ? OnlyPin(camera) : nullptr, IID_IAMStreamConfig);
     int count = 0, size = 0;
-    CHECK(camera && SUCCEEDED(OnlyPin(camera)->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))) &&
-          config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 2);
+    CHECK(config && config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 2);
     return camera;
 }
 
@@ -245,17 +254,11 @@ DWORD WINAPI StopFilter(void* filter) {
 // joining it. The camera is stopped first and alone: a graph stops downstream
 // filters first, and their input pins decommit the allocator themselves.
 void StopsWhileEveryBufferIsHeld(IBaseFilter* camera) {
-    CComPtr<IGraphBuilder> graph;
-    CComPtr<IBaseFilter> grabberFilter, renderer;
-    CHECK(SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     reinterpret_cast<void**>(&graph))));
-    CHECK(SUCCEEDED(CoCreateInstance(kSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     reinterpret_cast<void**>(&grabberFilter))));
-    CHECK(SUCCEEDED(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     reinterpret_cast<void**>(&renderer))));
+    CComPtr<IGraphBuilder> graph = Created<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    CComPtr<IBaseFilter> grabberFilter = Created<IBaseFilter>(kSampleGrabber, IID_IBaseFilter);
+    CComPtr<IBaseFilter> renderer = Created<IBaseFilter>(kNullRenderer, IID_IBaseFilter);
     if (!graph || !grabberFilter || !renderer) return;
-    CComPtr<ISampleGrabber> grabber;
-    grabberFilter->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&grabber));
+    CComPtr<ISampleGrabber> grabber = Queried<ISampleGrabber>(grabberFilter, IID_ISampleGrabber);
     HoldingCallback callback;
     grabber->SetCallback(&callback, 0);
     graph->AddFilter(camera, L"camera");
@@ -263,15 +266,13 @@ void StopsWhileEveryBufferIsHeld(IBaseFilter* camera) {
     graph->AddFilter(renderer, L"renderer");
     CHECK(SUCCEEDED(graph->Connect(OnlyPin(camera), PinOf(grabberFilter, PINDIR_INPUT))));
     CHECK(SUCCEEDED(graph->Connect(PinOf(grabberFilter, PINDIR_OUTPUT), PinOf(renderer, PINDIR_INPUT))));
-    CComPtr<IMemInputPin> input;
+    CComPtr<IMemInputPin> input = Queried<IMemInputPin>(PinOf(grabberFilter, PINDIR_INPUT), IID_IMemInputPin);
     CComPtr<IMemAllocator> allocator;
     ALLOCATOR_PROPERTIES properties{};
-    PinOf(grabberFilter, PINDIR_INPUT)->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
     CHECK(input && SUCCEEDED(input->GetAllocator(&allocator)) && SUCCEEDED(allocator->GetProperties(&properties)));
     CHECK(properties.cBuffers >= 1 && properties.cBuffers <= 64);
     callback.buffers_ = static_cast<size_t>(properties.cBuffers);
-    CComPtr<IMediaControl> control;
-    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+    CComPtr<IMediaControl> control = Queried<IMediaControl>(graph, IID_IMediaControl);
     CHECK(SUCCEEDED(control->Run()));
     CHECK(WaitForSingleObject(callback.enough_, 10000) == WAIT_OBJECT_0);
     HANDLE stopping = CreateThread(nullptr, 0, &StopFilter, camera, 0, nullptr);
@@ -297,10 +298,9 @@ void ChecksRatesTwinsAndBusy() {
     CComPtr<IBaseFilter> camera;
     CHECK(Enumerated(L"rates-path", &camera) == 1);
     CComPtr<IPin> pin = camera ? OnlyPin(camera) : nullptr;
-    CComPtr<IAMStreamConfig> config;
-    CComPtr<IAMVideoControl> control;
-    CHECK(pin && SUCCEEDED(pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))));
-    CHECK(camera && SUCCEEDED(camera->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&control))));
+    CComPtr<IAMStreamConfig> config = Queried<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+    CComPtr<IAMVideoControl> control = Queried<IAMVideoControl>(camera, IID_IAMVideoControl);
+    CHECK(config && control);
     if (!config || !control) return;
     int count = 0, size = 0;
     CHECK(config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 4);
@@ -377,22 +377,15 @@ ULONG References(IUnknown* object) {
 void UnplugsAndReturns(const std::wstring& path, const std::wstring& dll, bool told) {
     CComPtr<IBaseFilter> camera;
     CHECK(Enumerated(path, &camera) == 1);
-    CComPtr<IGraphBuilder> graph;
-    CComPtr<IBaseFilter> renderer;
-    CHECK(SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     reinterpret_cast<void**>(&graph))));
-    CHECK(SUCCEEDED(CoCreateInstance(kNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     reinterpret_cast<void**>(&renderer))));
+    CComPtr<IGraphBuilder> graph = Created<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    CComPtr<IBaseFilter> renderer = Created<IBaseFilter>(kNullRenderer, IID_IBaseFilter);
     if (!camera || !graph || !renderer) return;
     graph->AddFilter(camera, L"camera");
     graph->AddFilter(renderer, L"renderer");
     CHECK(SUCCEEDED(graph->Connect(OnlyPin(camera), PinOf(renderer, PINDIR_INPUT))));
-    CComPtr<IMediaControl> control;
-    CComPtr<IMediaEventEx> events;
-    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-    graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events));
-    CComPtr<IUnknown> identity;
-    camera->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+    CComPtr<IMediaControl> control = Queried<IMediaControl>(graph, IID_IMediaControl);
+    CComPtr<IMediaEventEx> events = Queried<IMediaEventEx>(graph, IID_IMediaEventEx);
+    CComPtr<IUnknown> identity = Queried<IUnknown>(camera, IID_IUnknown);
     const ULONG references = References(camera);
     CHECK(SUCCEEDED(control->Run()));
     if (told) Regsvr32(dll, L"unplug:" + path);
@@ -423,10 +416,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
-        CComPtr<IBaseFilter> camera;
-        CHECK(SUCCEEDED(CoCreateInstance(CLSID_VorkVirtualCamera, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                         reinterpret_cast<void**>(&camera))));
-        if (camera) {
+        if (CComPtr<IBaseFilter> camera = Created<IBaseFilter>(CLSID_VorkVirtualCamera, IID_IBaseFilter)) {
             ChecksThePinAndItsCategory(camera);
             ChecksStreamConfiguration(camera);
             ChecksControls(camera);
