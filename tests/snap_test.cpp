@@ -120,13 +120,23 @@ TEST_F(SnapTest, ContinuousAcquisitionFillsSuccessiveRingEntries) {
     EXPECT_FALSE(g->IsContSnapRunning());
 }
 
+// The pause after the start is the INI's milliseconds, once per start; a
+// negative one means none. What the platform was asked to sleep is checked, not
+// how long the call took.
 TEST_F(SnapTest, ASecondArmingOfContinuousAcquisitionDoesNothing) {
     TestGrabber* g = Open(L"G");
-    g->m_lWaitForCamStart = -5;  // a negative pause means none
+    vorksim::SetCallFault("Sleep", E_ABORT);  // the pauses return at once
+    g->m_lWaitForCamStart = 250;
     ASSERT_EQ(g->SnapAsyncToRing(), 0);
     g->SetGraphState(VORKDSGraphStarting);
     EXPECT_EQ(g->SnapAsyncToRing(), 0);
     EXPECT_EQ(g->GetGraphState(), VORKDSGraphStarting);  // no Run
+    EXPECT_EQ(vorksim::CallArguments("Sleep"), (std::vector<long long>{250}));  // the first arming only
+    g->StopSnap();
+    vorksim::ClearCallFaults();
+    g->m_lWaitForCamStart = -5;
+    ASSERT_EQ(g->SnapAsyncToRing(), 0);
+    EXPECT_TRUE(vorksim::CallArguments("Sleep").empty());
     EXPECT_TRUE(log.Lines().empty());
     g->StopSnap();
 }

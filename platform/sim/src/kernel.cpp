@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vorksim/cameras.h"
 #include "vorksim/kernel.h"
 
 namespace {
@@ -161,7 +162,12 @@ DWORD WINAPI GetTickCount(void) {
     return static_cast<DWORD>(static_cast<uint64_t>(ms)) + g_tickOffset.load();
 }
 
-void WINAPI Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+// Each pause is recorded as the call "Sleep" with its milliseconds; a test that
+// sets a fault on that call has the pause return at once.
+void WINAPI Sleep(DWORD milliseconds) {
+    if (FAILED(vorksim::CallFault("Sleep", milliseconds))) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 DWORD WINAPI GetCurrentThreadId(void) {
     if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(4);
