@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -52,18 +53,13 @@ std::vector<LogLine> LogCapture::Lines() const {
 }
 
 size_t LogCapture::Count(const std::wstring& text) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const auto& l : lines_)
-        if (l.text == text) ++n;
-    return n;
+    const auto lines = Lines();
+    return std::count_if(lines.begin(), lines.end(), [&](const LogLine& l) { return l.text == text; });
 }
 
 bool LogCapture::Has(const std::wstring& text, int code, int level) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& l : lines_)
-        if (l.text == text && l.code == code && l.level == level) return true;
-    return false;
+    const auto lines = Lines();
+    return std::find(lines.begin(), lines.end(), LogLine{text, code, level}) != lines.end();
 }
 
 void LogCapture::Clear() {
@@ -91,9 +87,8 @@ void EventCapture::Clear() {
 }
 
 std::vector<int> EventCapture::Codes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<int> codes;
-    for (const auto& e : events_) codes.push_back(e.code);
+    for (const auto& e : Events()) codes.push_back(e.code);
     return codes;
 }
 
