@@ -44,12 +44,8 @@ void PrintTo(const Row& row, std::ostream* out) { *out << row.table << ": " << r
 
 class FaultTable : public BoardTest, public ::testing::WithParamInterface<Row> {
 public:
-    using BoardTest::AddCamera;
-    using BoardTest::events;
-    using BoardTest::HasLine;
-    using BoardTest::Ini;
-    using BoardTest::log;
-    using BoardTest::WriteIni;
+    using BoardTest::AddCamera, BoardTest::events, BoardTest::HasLine, BoardTest::Ini, BoardTest::log,
+        BoardTest::WriteIni;
     vorksim::CameraId camera = 0;
 
     TestGrabber& Bare() { return Keep(std::make_unique<TestGrabber>(L"F")); }
@@ -84,9 +80,7 @@ public:
         Faults([](vorksim::CameraFaults& f) { f.startStuck = true; });
         return &g;
     }
-    void AddIfNone() {
-        if (!camera) camera = AddCamera(L"Fault Cam", L"fault-path");
-    }
+    void AddIfNone() { if (!camera) camera = AddCamera(L"Fault Cam", L"fault-path"); }
     void AddWith(const std::function<void(vorksim::CameraDescription&)>& change) {
         vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
         change(d);
