@@ -73,12 +73,8 @@ void Drive(TestGrabber& g, Clock::time_point end, Frames& frames) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     for (long i = 0; Clock::now() < end; ++i) {
         switch (i % 3) {
-        case 0:
-            if (g.SnapToAddBuffer(300)) ++frames;
-            break;
-        case 1:
-            if (g.SnapToRing(300)) ++frames;
-            break;
+        case 0: if (g.SnapToAddBuffer(300)) ++frames; break;
+        case 1: if (g.SnapToRing(300)) ++frames; break;
         default:
             if (g.StartGrabThread()) {
                 for (int k = 0; k < 3; ++k)
