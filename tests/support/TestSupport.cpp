@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 namespace vorktest {
@@ -33,9 +33,7 @@ void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
 
 std::string ReadTextFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 LogCapture::LogCapture() : id_(VORKAddErrorLogListener(&LogCapture::OnLine, this)) {}
@@ -98,9 +96,7 @@ PluginModule::PluginModule() {
     if (!module_) ADD_FAILURE() << "could not load " << path;
 }
 
-PluginModule::~PluginModule() {
-    if (module_) FreeLibrary(module_);
-}
+PluginModule::~PluginModule() { if (module_) FreeLibrary(module_); }
 
 void PumpPending() {
     MSG msg;
@@ -150,8 +146,7 @@ void BoardTest::TearDown() {
 }
 
 TestGrabber& BoardTest::Keep(std::unique_ptr<TestGrabber> grabber) {
-    kept.push_back(std::move(grabber));
-    return *kept.back();
+    return *kept.emplace_back(std::move(grabber));
 }
 
 vorksim::CameraId BoardTest::AddCamera(const wchar_t* name, const wchar_t* path) {

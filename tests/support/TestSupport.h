@@ -115,7 +115,6 @@ class TestGrabber : public CVORKDirectShowGrabber {
 public:
     TestGrabber(const wchar_t* name = L"TestGrabber", bool initNow = false, unsigned int ring = 3)
         : CVORKDirectShowGrabber(name, 0, L"DSGRABBER", initNow, ring) {}
-    using CVORKDirectShowGrabber::CVORKDirectShowGrabber;
 
     using Base = CVORKDirectShowGrabber;
     using Base::CloseBoard, Base::ConnectGraph, Base::DisconnectGraph, Base::GetDevicePath, Base::GetFriendlyName,
