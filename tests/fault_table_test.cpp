@@ -44,12 +44,8 @@ void PrintTo(const Row& row, std::ostream* out) { *out << row.table << ": " << r
 
 class FaultTable : public BoardTest, public ::testing::WithParamInterface<Row> {
 public:
-    using BoardTest::AddCamera;
-    using BoardTest::events;
-    using BoardTest::HasLine;
-    using BoardTest::Ini;
-    using BoardTest::log;
-    using BoardTest::WriteIni;
+    using BoardTest::AddCamera, BoardTest::events, BoardTest::HasLine, BoardTest::Ini, BoardTest::log,
+        BoardTest::WriteIni;
     vorksim::CameraId camera = 0;
 
     TestGrabber& Bare() { return Keep(std::make_unique<TestGrabber>(L"F")); }
@@ -84,9 +80,7 @@ public:
         Faults([](vorksim::CameraFaults& f) { f.startStuck = true; });
         return &g;
     }
-    void AddIfNone() {
-        if (!camera) camera = AddCamera(L"Fault Cam", L"fault-path");
-    }
+    void AddIfNone() { if (!camera) camera = AddCamera(L"Fault Cam", L"fault-path"); }
     void AddWith(const std::function<void(vorksim::CameraDescription&)>& change) {
         vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
         change(d);
@@ -138,6 +132,26 @@ std::function<long(FaultTable&, TestGrabber*)> Disconnected(int (CVORKDirectShow
 using G = TestGrabber;
 using T = FaultTable;
 
+// The two searches for a capture source, each into a pointer of its own.
+long Find(G& g) {
+    CComPtr<IBaseFilter> f;
+    return VORKDSGrabberTestPeer::FindCapSource(g, &f);
+}
+long FindDefault(G& g) {
+    CComPtr<IBaseFilter> f;
+    wchar_t name[256];
+    return VORKDSGrabberTestPeer::GetDefaultCapSource(g, &f, name);
+}
+
+// Runs an operation while the grabber has no ring, as a board opened part way.
+template <typename F>
+void WithoutRing(G& g, F operation) {
+    CVORKGrabberBuffersRing* ring = g.m_pGB;
+    g.m_pGB = nullptr;
+    operation();
+    g.m_pGB = ring;
+}
+
 Row Rows[] = {
     // ---- Device enumeration and selection --------------------------------------
     {"selection", "null outputs", From::Board,
@@ -148,15 +162,10 @@ Row Rows[] = {
          EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::GetDefaultCapSource: Invalid parameter!", 1));
      }},
     {"selection", "no device enumerator: neither search nor first device nor camera list", From::Bare,
-     [](T&, G* g) -> long {
-         CComPtr<IBaseFilter> f;
-         return VORKDSGrabberTestPeer::FindCapSource(*g, &f);
-     },
-     L"CVORKDirectShowGrabber::FindCapSource: Device enumerator not initialized!", 2, 2, 0,
+     [](T&, G* g) { return Find(*g); }, L"CVORKDirectShowGrabber::FindCapSource: Device enumerator not initialized!", 2,
+     2, 0,
      [](T& t, G& g) {
-         CComPtr<IBaseFilter> f;
-         wchar_t name[256];
-         EXPECT_EQ(VORKDSGrabberTestPeer::GetDefaultCapSource(g, &f, name), 2);
+         EXPECT_EQ(FindDefault(g), 2);
          EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::GetDefaultCapSource: Device enumerator not initialized!", 2));
          int count = 7;
          EXPECT_EQ(g.GetCamInfos(count), nullptr);
@@ -164,10 +173,7 @@ Row Rows[] = {
          EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::GetCamInfos: Device enumerator not initialized!", 2));
      }},
     {"selection", "no camera at all: events 10 and 9, a board open part way", From::None,
-     [](T& t, G*) -> long {
-         t.WriteIni("[F]\nFriendlyNamePart=Cam\nDevicePath=p\n");
-         return t.Bare().InitBoard();
-     },
+     [](T& t, G*) -> long { t.WriteIni("[F]\nFriendlyNamePart=Cam\nDevicePath=p\n"); return t.Bare().InitBoard(); },
      L"CVORKDirectShowGrabber::FindCapSource: Moniker enumerator could not be created!", 2, 0, 9,
      [](T& t, G& g) {
          const auto e = t.events.Events();
@@ -197,19 +203,10 @@ Row Rows[] = {
          EXPECT_EQ(g.m_pDevEnum.p, nullptr);
      }},
     {"selection", "fetch fails with a negative HRESULT (search)", From::Board,
-     [](T&, G* g) -> long {
-         vorksim::SetCallFault("IEnumMoniker::Next", E_UNEXPECTED);
-         CComPtr<IBaseFilter> f;
-         return VORKDSGrabberTestPeer::FindCapSource(*g, &f);
-     },
+     [](T&, G* g) -> long { vorksim::SetCallFault("IEnumMoniker::Next", E_UNEXPECTED); return Find(*g); },
      L"DirectShow error: Catastrophic failure", 0, 9, 0},
     {"selection", "bind fails (first device)", From::Board,
-     [](T& t, G* g) -> long {
-         t.Faults([](vorksim::CameraFaults& f) { f.bindFails = true; });
-         CComPtr<IBaseFilter> f;
-         wchar_t name[256];
-         return VORKDSGrabberTestPeer::GetDefaultCapSource(*g, &f, name);
-     },
+     [](T& t, G* g) -> long { t.Faults([](vorksim::CameraFaults& f) { f.bindFails = true; }); return FindDefault(*g); },
      L"", 0, 4, 0},
     {"selection", "property bag not available", From::Board,
      [](T& t, G* g) -> long {
@@ -220,8 +217,7 @@ Row Rows[] = {
          if (!monikers || monikers->Next(1, &moniker, nullptr) != S_OK) return -1;
          wchar_t name[256];
          return g->GetFriendlyName(moniker, name);
-     },
-     L"DirectShow error: Unspecified error", 0, 4, 0},
+     }, L"DirectShow error: Unspecified error", 0, 4, 0},
     // ---- The camera list ---------------------------------------------------------------
     {"camera list", "fetching a moniker fails: the list so far", From::Board,
      [](T& t, G* g) -> long {
@@ -233,8 +229,7 @@ Row Rows[] = {
          int count = 0;
          std::unique_ptr<VORKCamInfo[]> list(g->GetCamInfos(count));
          return list ? count : -1;
-     },
-     L"DirectShow error: Unspecified error", 0, 1, 0},
+     }, L"DirectShow error: Unspecified error", 0, 1, 0},
     // ---- Graph construction ------------------------------------------------------------
     {"graph", "device enumerator cannot be created", From::None,
      CreationFails(CLSID_SystemDeviceEnum, REGDB_E_CLASSNOTREG),
@@ -250,8 +245,7 @@ Row Rows[] = {
          t.AddWith([](vorksim::CameraDescription& d) { d.hasProcAmp = d.hasCameraControl = false; });
          TestGrabber& g = t.Board();
          return Ptr(g.m_pProcAmp.p) + Ptr(g.m_pCamCtrl.p);
-     },
-     L"", 0, 0, 0,
+     }, L"", 0, 0, 0,
      [](T& t, G&) {
          EXPECT_EQ(t.log.Lines(),
                    (std::vector<vorktest::LogLine>{
@@ -259,10 +253,7 @@ Row Rows[] = {
                        {L"Video device does not support camera control interface!", 0, 2}}));
      }},
     {"graph", "connect while running: stops, disconnects and connects again", From::Connected,
-     [](T&, G* g) -> long {
-         g->Run();
-         return g->ConnectGraph();
-     },
+     [](T&, G* g) -> long { g->Run(); return g->ConnectGraph(); },
      L"CVORKDirectShowGrabber::ConnectGraph: Warning, graph is connected and will be disconnected before reconnecting!",
      0, 0, 0,
      [](T&, G& g) {
@@ -279,8 +270,7 @@ Row Rows[] = {
      [](T&, G* g) -> long {
          g->m_pMediaType->subtype = MEDIASUBTYPE_RGB8;  // neither the camera nor any filter makes it
          return g->ConnectGraph();
-     },
-     L"DirectShow error: No combination of intermediate filters could be found to make the connection.", 0, 16, 0,
+     }, L"DirectShow error: No combination of intermediate filters could be found to make the connection.", 0, 16, 0,
      [](T&, G& g) { EXPECT_FALSE(g.IsConnected()); }},
     // ---- Run control and media events ------------------------------------------------
     {"run", "Run without sample grabber", From::Bare, [](T&, G* g) -> long { return g->Run(); },
@@ -288,10 +278,7 @@ Row Rows[] = {
     {"run", "Run with pins not connected", From::Board, [](T&, G* g) -> long { return g->Run(); },
      L"CVORKDirectShowGrabber::Run: Graph not connected!", 2, 2, 0},
     {"run", "Run and Stop without media control (a board opened part way)", From::Connected,
-     [](T&, G* g) -> long {
-         g->m_pMediaControl.Release();
-         return g->Run();
-     },
+     [](T&, G* g) -> long { g->m_pMediaControl.Release(); return g->Run(); },
      L"CVORKDirectShowGrabber::Run: No valid grabber control object!", 2, 2, 0,
      [](T& t, G& g) {
          g.SetGraphState(VORKDSGraphRunning);
@@ -304,17 +291,10 @@ Row Rows[] = {
          g->Run();
          g->SetGraphState(VORKDSGraphStarting);
          return g->Run();
-     },
-     L"", 0, 22, 0,
-     [](T& t, G& g) {
-         EXPECT_EQ(g.GetGraphState(), VORKDSGraphStarting);
-         EXPECT_TRUE(t.log.Lines().empty());
-     }},
+     }, L"", 0, 22, 0,
+     [](T& t, G& g) { EXPECT_EQ(g.GetGraphState(), VORKDSGraphStarting); EXPECT_TRUE(t.log.Lines().empty()); }},
     {"run", "Run fails", From::Connected,
-     [](T& t, G* g) -> long {
-         t.Faults([](vorksim::CameraFaults& f) { f.runResult = E_FAIL; });
-         return g->Run();
-     },
+     [](T& t, G* g) -> long { t.Faults([](vorksim::CameraFaults& f) { f.runResult = E_FAIL; }); return g->Run(); },
      L"CVORKDirectShowGrabber::Run(): Error switching to Run state", 0, 17, 0,
      [](T& t, G& g) {
          EXPECT_TRUE(g.IsGraphStopped());
@@ -324,33 +304,24 @@ Row Rows[] = {
      [](T& t, G*) -> long {
          t.AddWith([](vorksim::CameraDescription& d) { d.busy = true; });
          return t.Connected().Run();
-     },
-     L"DirectShow error: A device attached to the system is not functioning.", 0, 17, 0},
+     }, L"DirectShow error: A device attached to the system is not functioning.", 0, 17, 0},
     {"run", "a start still in transition after all polls counts as running", From::Connected,
-     [](T& t, G* g) -> long {
-         t.Faults([](vorksim::CameraFaults& f) { f.startStuck = true; });
-         return g->Run();
-     },
+     [](T& t, G* g) -> long { t.Faults([](vorksim::CameraFaults& f) { f.startStuck = true; }); return g->Run(); },
      L"", 0, 0, 0,
-     [](T& t, G& g) {
-         EXPECT_TRUE(g.IsGraphRunning());
-         EXPECT_TRUE(t.log.Lines().empty());
-     }},
+     [](T& t, G& g) { EXPECT_TRUE(g.IsGraphRunning()); EXPECT_TRUE(t.log.Lines().empty()); }},
     {"run", "Stop clears continuous acquisition even when stopped", From::Connected,
      [](T&, G* g) -> long {
          g->SetContSnapRunning(true);
          g->Stop();
          return g->IsContSnapRunning();
-     },
-     L"", 0, 0, 0, [](T& t, G&) { EXPECT_TRUE(t.log.Lines().empty()); }},
+     }, L"", 0, 0, 0, [](T& t, G&) { EXPECT_TRUE(t.log.Lines().empty()); }},
     {"run", "Stop without sample grabber keeps the state", From::Bare,
      [](T&, G* g) -> long {
          g->SetGraphState(VORKDSGraphRunning);
          g->SetContSnapRunning(true);
          g->Stop();
          return g->IsGraphRunning() + g->IsContSnapRunning();
-     },
-     L"CVORKDirectShowGrabber::Stop : No valid grabber object!", 2, 2, 0},
+     }, L"CVORKDirectShowGrabber::Stop : No valid grabber object!", 2, 2, 0},
     {"run", "Stop does not complete: a short poll, one wait of a second, then stopped", From::Connected,
      [](T& t, G* g) -> long {
          g->Run();
@@ -359,8 +330,7 @@ Row Rows[] = {
          vorksim::ClearCallFaults();
          g->Stop();
          return g->IsGraphStopped() && !g->IsContSnapRunning();
-     },
-     L"CVORKDirectShowGrabber::Stop(): Timeout waiting for acquisition to stop, return code: 262711!", 0, 1, 0,
+     }, L"CVORKDirectShowGrabber::Stop(): Timeout waiting for acquisition to stop, return code: 262711!", 0, 1, 0,
      [](T& t, G&) {
          EXPECT_EQ(vorksim::CallArguments("IMediaControl::GetState"), (std::vector<long long>{10, 1000}));
          t.Faults([](vorksim::CameraFaults&) {});
@@ -375,8 +345,7 @@ Row Rows[] = {
          Sleep(0);
          if (!t.events.Events().empty()) return -3;  // nothing happens until this thread pumps
          return vorktest::PumpUntil([&] { return t.events.Events().size() >= 2; });
-     },
-     L"", 0, 1, 3,
+     }, L"", 0, 1, 3,
      [](T& t, G& g) {
          const auto e = t.events.Events();
          ASSERT_EQ(e.size(), 2u);
@@ -396,8 +365,7 @@ Row Rows[] = {
          vorksim::RemoveCamera(t.camera);
          const bool handled = vorktest::PumpUntil([&] { return !t.events.Codes().empty(); });
          return handled && g->IsAborting();
-     },
-     L"", 0, 1, 31,
+     }, L"", 0, 1, 31,
      [](T& t, G&) {
          ASSERT_EQ(t.events.Events().size(), 1u);
          EXPECT_EQ(t.events.Events()[0].text, L"CVORKDirectShowGrabber: Device is lost!");
@@ -413,50 +381,36 @@ Row Rows[] = {
          EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::SnapAsyncToRing: No valid grabber object!", 2));
          EXPECT_TRUE(t.HasLine(L"CVORKDirectShowGrabber::WaitForSnap: No valid grabber object!", 2));
      }},
-    {"snap", "graph not connected (async add): connects", From::Initialized,
-     Disconnected(&CVORKDirectShowGrabber::SnapAsyncToAddBuffer, false),
+    {"snap", "not connected (async add): connects", From::Initialized, Disconnected(&G::SnapAsyncToAddBuffer, false),
      L"CVORKDirectShowGrabber::SnapAsyncToAddBuffer: Graph not connected, now connecting! Grabber: F", -1, 0, 0},
-    {"snap", "connecting fails (async add)", From::Initialized,
-     Disconnected(&CVORKDirectShowGrabber::SnapAsyncToAddBuffer, true),
+    {"snap", "connecting fails (async add)", From::Initialized, Disconnected(&G::SnapAsyncToAddBuffer, true),
      L"CVORKDirectShowGrabber::SnapToAddBuffer: Graph not connected!", 2, 2, 0},
-    {"snap", "graph not connected (async ring): connects", From::Initialized,
-     Disconnected(&CVORKDirectShowGrabber::SnapAsyncToRing, false),
+    {"snap", "not connected (async ring): connects", From::Initialized, Disconnected(&G::SnapAsyncToRing, false),
      L"CVORKDirectShowGrabber::SnapAsyncToRing: Graph not connected, now connecting! Grabber: F", -1, 0, 0},
-    {"snap", "connecting fails (async ring)", From::Initialized,
-     Disconnected(&CVORKDirectShowGrabber::SnapAsyncToRing, true),
+    {"snap", "connecting fails (async ring)", From::Initialized, Disconnected(&G::SnapAsyncToRing, true),
      L"CVORKDirectShowGrabber::SnapAsyncToRing: Graph not connected!", 2, 2, 0},
     {"snap", "wait: graph not connected", From::Initialized,
-     [](T&, G* g) -> long {
-         g->DisconnectGraph();
-         return Ptr(g->WaitForSnap(false, 10));
-     },
+     [](T&, G* g) -> long { g->DisconnectGraph(); return Ptr(g->WaitForSnap(false, 10)); },
      L"CVORKDirectShowGrabber::WaitForSnap: Graph not connected!", 2, 0, 0},
     {"snap", "wait: no ring", From::Initialized,
      [](T&, G* g) -> long {
-         CVORKGrabberBuffersRing* ring = g->m_pGB;
-         g->m_pGB = nullptr;
-         const long r = Ptr(g->WaitForSnap(false, 10));
-         g->m_pGB = ring;
+         long r = 0;
+         WithoutRing(*g, [&] { r = Ptr(g->WaitForSnap(false, 10)); });
          return r;
-     },
-     L"CVORKDirectShowGrabber::WaitForSnap: No valid CVORKGrabberBuffersRing object!", -1, 0, 0},
+     }, L"CVORKDirectShowGrabber::WaitForSnap: No valid CVORKGrabberBuffersRing object!", -1, 0, 0},
     {"snap", "wait: abort event ends a continuous wait, the graph left as it is", From::Silent,
      [](T&, G* g) -> long {
          g->SnapAsyncToRing();
          g->StopGrabThread(false);
          return Ptr(g->WaitForSnap(true, 5000));
-     },
-     L"CVORKDirectShowGrabber::WaitForSnap: Abort event received, returning NULL", -1, 0, 0,
+     }, L"CVORKDirectShowGrabber::WaitForSnap: Abort event received, returning NULL", -1, 0, 0,
      [](T&, G& g) {
          EXPECT_TRUE(g.IsContSnapRunning());
          g.StopSnap();  // aborting: no last frame is waited for
          EXPECT_FALSE(g.IsContSnapRunning());
      }},
     {"snap", "wait: frame event timed out: stopped and connected again", From::Silent,
-     [](T&, G* g) -> long {
-         g->SnapAsyncToRing();
-         return Ptr(g->WaitForSnap(true, 20));
-     },
+     [](T&, G* g) -> long { g->SnapAsyncToRing(); return Ptr(g->WaitForSnap(true, 20)); },
      L"CVORKDirectShowGrabber::WaitForSnap: Timeout or error waiting for g_CB.m_hNewFrameEvent (ret=258), Grabber F",
      -1, 0, 0,
      [](T&, G& g) {
@@ -469,8 +423,7 @@ Row Rows[] = {
          g->SnapAsyncToAddBuffer();
          vorksim::SetCallFault("IMediaEventEx::GetEventHandle", E_FAIL, 1);
          return Ptr(g->WaitForSnap(false, 1000));
-     },
-     L"CVORKDirectShowGrabber::WaitForSnap: GetEventHandle failed", 0, 0, 0},
+     }, L"CVORKDirectShowGrabber::WaitForSnap: GetEventHandle failed", 0, 0, 0},
     {"snap", "wait: acquisition error event stops the graph", From::Silent,
      [](T& t, G* g) -> long {
          g->SnapAsyncToAddBuffer();
@@ -484,10 +437,7 @@ Row Rows[] = {
          EXPECT_TRUE(g.IsGraphStopped());
      }},
     {"snap", "wait: event path timed out stops the graph", From::Silent,
-     [](T&, G* g) -> long {
-         g->SnapAsyncToAddBuffer();
-         return Ptr(g->WaitForSnap(false, 20));
-     },
+     [](T&, G* g) -> long { g->SnapAsyncToAddBuffer(); return Ptr(g->WaitForSnap(false, 20)); },
      L"CVORKDirectShowGrabber::WaitForSnap: Timeout, Grabber F", -1, 0, 0,
      [](T& t, G& g) {
          EXPECT_TRUE(t.HasLine(L"DirectShow Snap error grabber F", 0));  // no event came: GetEventHandle's status
@@ -495,27 +445,17 @@ Row Rows[] = {
      }},
     // ---- Buffer sizing --------------------------------------------------------------------
     {"buffers", "no sample grabber", From::Bare,
-     [](T&, G* g) -> long {
-         g->UpdateImgBufferSizes(0);
-         return g->m_lOldBufSize;
-     },
+     [](T&, G* g) -> long { g->UpdateImgBufferSizes(0); return g->m_lOldBufSize; },
      L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid grabber object!", 2, -1, 0},
     {"buffers", "no ring", From::Board,
-     [](T&, G* g) -> long {
-         CVORKGrabberBuffersRing* ring = g->m_pGB;
-         g->m_pGB = nullptr;
-         g->UpdateImgBufferSizes(0);
-         g->m_pGB = ring;
-         return g->m_lOldBufSize;
-     },
+     [](T&, G* g) -> long { WithoutRing(*g, [&] { g->UpdateImgBufferSizes(0); }); return g->m_lOldBufSize; },
      L"CVORKDirectShowGrabber::UpdateImgBufferSizes: No valid CVORKGrabberBuffersRing object!", -1, -1, 0},
     {"buffers", "no event handle", From::Connected,
      [](T&, G* g) -> long {
          vorksim::SetCallFault("IMediaEventEx::GetEventHandle", E_FAIL, 1);
          g->UpdateImgBufferSizes(0);
          return g->m_lOldBufSize * 10 + (g->IsGraphStopped() ? 1 : 0);
-     },
-     L"CVORKDirectShowGrabber::UpdateImgBufferSizes: GetEventHandle failed!", 0, -9, 0},
+     }, L"CVORKDirectShowGrabber::UpdateImgBufferSizes: GetEventHandle failed!", 0, -9, 0},
     {"buffers", "error event during the test frame: still measured", From::Connected,
      [](T& t, G* g) -> long {
          vorksim::SetCallHook("IMediaEventEx::GetEventHandle", [&t] { vorksim::AbortStream(t.camera, E_FAIL); });

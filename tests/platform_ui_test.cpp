@@ -35,16 +35,13 @@ protected:
     void TearDown() override { EXPECT_TRUE(UnregisterClassW(L"VorkTestClass", nullptr)); }
 };
 
-TEST_F(WindowTest, ClassesAreRegisteredOnceByCaseInsensitiveName) {
+TEST_F(WindowTest, AClassIsRegisteredOnceByAnyCaseAndItsWindowsKeepTheirData) {
     WNDCLASSW wc{};
     wc.lpfnWndProc = TestProc;
     wc.lpszClassName = L"VORKTESTCLASS";
     EXPECT_EQ(RegisterClassW(&wc), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
     EXPECT_EQ(CreateWindowExW(0, L"NoSuchClass", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr), nullptr);
-}
-
-TEST_F(WindowTest, CreateSendsWmCreateAndKeepsUserData) {
     int zero = 0;
     HWND hwnd = CreateWindowExW(0, L"VorkTestClass", L"Name", 0, 0, 0, 100, 100, GetDesktopWindow(), nullptr,
                                 nullptr, &zero);
@@ -62,43 +59,35 @@ TEST_F(WindowTest, CreateSendsWmCreateAndKeepsUserData) {
     EXPECT_FALSE(IsWindow(hwnd));
 }
 
-TEST_F(WindowTest, PostedMessageIsDispatchedOnlyWhenTheOwnerPumps) {
+// A message posted from another thread waits until the window's own thread
+// pumps; only that thread destroys the window, and its queued messages go with it.
+TEST_F(WindowTest, MessagesAreDispatchedOnTheOwnerThreadAndGoWithTheWindow) {
     HWND hwnd = CreateWindowExW(0, L"VorkTestClass", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-    std::thread poster([hwnd] {
+    std::thread other([hwnd] {
         EXPECT_TRUE(PostMessageW(hwnd, WM_USER + 1, 0, 0));
         MSG msg;
         EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // not this thread's message
+        EXPECT_FALSE(DestroyWindow(hwnd));
     });
-    poster.join();
+    other.join();
     EXPECT_EQ(g_userMessages.load(), 0);
     EXPECT_EQ(vorksim::QueuedMessageCount(GetCurrentThreadId()), 1u);
     vorktest::PumpPending();
     EXPECT_EQ(g_userMessages.load(), 1);
     EXPECT_EQ(g_dispatchThread.load(), GetCurrentThreadId());
-    DestroyWindow(hwnd);
-}
-
-TEST_F(WindowTest, OnlyTheOwnerThreadDestroysAWindowAndItsMessagesGoWithIt) {
-    HWND hwnd = CreateWindowExW(0, L"VorkTestClass", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-    PostMessageW(hwnd, WM_USER + 1, 0, 0);
-    std::thread other([hwnd] { EXPECT_FALSE(DestroyWindow(hwnd)); });
-    other.join();
-    EXPECT_TRUE(DestroyWindow(hwnd));
-    vorktest::PumpPending();
-    EXPECT_EQ(g_userMessages.load(), 0);
-    EXPECT_FALSE(PostMessageW(hwnd, WM_USER + 1, 0, 0));
-}
-
-TEST_F(WindowTest, GetMessageBlocksUntilAMessageArrives) {
-    HWND hwnd = CreateWindowExW(0, L"VorkTestClass", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    // GetMessage waits for the next one.
     std::thread poster([hwnd] { PostMessageW(hwnd, WM_USER + 1, 7, 8); });
     MSG msg;
     ASSERT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
+    poster.join();
     EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 1));
     EXPECT_EQ(msg.wParam, 7u);
     EXPECT_EQ(msg.lParam, 8);
-    poster.join();
-    DestroyWindow(hwnd);
+    PostMessageW(hwnd, WM_USER + 1, 0, 0);
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    vorktest::PumpPending();
+    EXPECT_EQ(g_userMessages.load(), 1);
+    EXPECT_FALSE(PostMessageW(hwnd, WM_USER + 1, 0, 0));
 }
 
 }  // namespace

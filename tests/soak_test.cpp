@@ -43,13 +43,8 @@ size_t Entries(const char* folder) {
 }
 
 struct Resources {
-    long residentKb = 0;
-    long heapKb = 0;  // allocated and not freed, whatever the allocator keeps
-    size_t handles = 0;
-    size_t windows = 0;
-    long comObjects = 0;
-    size_t threads = 0;
-    size_t descriptors = 0;
+    long residentKb = 0, heapKb = 0, comObjects = 0;  // heap: allocated and not freed, whatever the allocator keeps
+    size_t handles = 0, windows = 0, threads = 0, descriptors = 0;
 
     static Resources Now() {
         Resources r;

@@ -5,10 +5,9 @@
 //
 // VORK_STRESS_SECONDS sets each run's length (default 2; longer by hand).
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "TestSupport.h"
@@ -30,25 +29,19 @@ double Seconds() {
 class Watchdog {
 public:
     explicit Watchdog(double seconds) : thread_([this, seconds] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!done_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return finished_; })) {
+        if (ended_.wait_for(std::chrono::duration<double>(seconds)) != std::future_status::ready) {
             std::fprintf(stderr, "watchdog: the run did not end within %.0f s, a deadlock\n", seconds);
             std::abort();
         }
     }) {}
     ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-        }
-        done_.notify_all();
+        finished_.set_value();
         thread_.join();
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool finished_ = false;
+    std::promise<void> finished_;
+    std::future<void> ended_ = finished_.get_future();
     std::thread thread_;
 };
 
@@ -61,9 +54,10 @@ vorksim::CameraDescription SmallCamera(int index) {
     return d;
 }
 
-// A camera for a grabber of the INI file's section, chosen by its name.
+// A camera for a grabber of the INI file's section, chosen by its name and path.
 vorksim::CameraId AddCameraFor(const std::wstring& ini, const wchar_t* section, int index) {
     WritePrivateProfileStringW(section, L"FriendlyNamePart", (L"Stress " + std::to_wstring(index)).c_str(), ini.c_str());
+    WritePrivateProfileStringW(section, L"DevicePath", (L"stress-" + std::to_wstring(index)).c_str(), ini.c_str());
     return vorksim::AddCamera(SmallCamera(index));
 }
 
@@ -72,25 +66,19 @@ Clock::time_point After(double seconds) {
 }
 
 // Snaps that delivered a frame, not attempts: a run whose snaps all fail has none.
-struct Counts {
-    std::atomic<long> frames{0};
-};
+using Frames = std::atomic<long>;
 
 // One grabber's thread: single snaps, snaps into the ring, and continuous runs.
-void Drive(TestGrabber& g, Clock::time_point end, Counts& counts) {
+void Drive(TestGrabber& g, Clock::time_point end, Frames& frames) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     for (long i = 0; Clock::now() < end; ++i) {
         switch (i % 3) {
-        case 0:
-            if (g.SnapToAddBuffer(300)) ++counts.frames;
-            break;
-        case 1:
-            if (g.SnapToRing(300)) ++counts.frames;
-            break;
+        case 0: if (g.SnapToAddBuffer(300)) ++frames; break;
+        case 1: if (g.SnapToRing(300)) ++frames; break;
         default:
             if (g.StartGrabThread()) {
                 for (int k = 0; k < 3; ++k)
-                    if (g.GetLastGrabbedBufferInRingSynced(100)) ++counts.frames;
+                    if (g.GetLastGrabbedBufferInRingSynced(100)) ++frames;
                 g.StopGrabThread(true);
             }
         }
@@ -111,14 +99,12 @@ TEST_F(StressTest, GrabbersOnSeveralThreadsWhileTheHostChangesThings) {
         for (int i = 0; i < grabbers; ++i) {
             const std::wstring name = L"S" + std::to_wstring(i);
             cameras.push_back(AddCameraFor(ini, name.c_str(), i));
-            WritePrivateProfileStringW(name.c_str(), L"DevicePath", (L"stress-" + std::to_wstring(i)).c_str(),
-                                       ini.c_str());
             all.push_back(std::make_unique<TestGrabber>(name.c_str(), true));
             ASSERT_TRUE(all.back()->IsInitialized());
         }
         vorksim::ResetMostRunningGraphs();
         const auto end = After(seconds);
-        std::vector<Counts> counts(static_cast<size_t>(grabbers));
+        std::vector<Frames> counts(static_cast<size_t>(grabbers));
         std::vector<std::thread> threads;
         for (int i = 0; i < grabbers; ++i)
             threads.emplace_back(Drive, std::ref(*all[static_cast<size_t>(i)]), end, std::ref(counts[static_cast<size_t>(i)]));
@@ -153,9 +139,9 @@ TEST_F(StressTest, GrabbersOnSeveralThreadsWhileTheHostChangesThings) {
         // so a grabber may wait its whole turn; together they deliver.
         long frames = 0;
         for (int i = 0; i < grabbers; ++i) {
-            const Counts& c = counts[static_cast<size_t>(i)];
-            std::printf("%d grabbers, grabber %d: %ld frames in %.1f s\n", grabbers, i, c.frames.load(), seconds);
-            frames += c.frames.load();
+            const long delivered = counts[static_cast<size_t>(i)];
+            std::printf("%d grabbers, grabber %d: %ld frames in %.1f s\n", grabbers, i, delivered, seconds);
+            frames += delivered;
         }
         EXPECT_GT(frames, 0) << "no grabber delivered a frame";
         std::printf("%d grabbers, host thread: %ld operations\n", grabbers, hostOperations);
@@ -173,7 +159,7 @@ TEST_F(StressTest, InitDllAndDeInitDllCyclesWhileAnotherGrabberAcquires) {
     AddCameraFor(ini, L"Cycled", 1);
     TestGrabber acquiring(L"Acquiring", true);
     ASSERT_TRUE(acquiring.IsInitialized());
-    Counts counts;
+    Frames frames{0};
     const HANDLE frameCame = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<bool> done{false};
     std::thread worker([&] {
@@ -182,7 +168,7 @@ TEST_F(StressTest, InitDllAndDeInitDllCyclesWhileAnotherGrabberAcquires) {
             if (acquiring.StartGrabThread()) {
                 while (!done && acquiring.IsGrabThreadRunning())
                     if (acquiring.GetLastGrabbedBufferInRingSynced(100)) {
-                        ++counts.frames;
+                        ++frames;
                         SetEvent(frameCame);
                     }
                 acquiring.StopGrabThread(true);
@@ -208,7 +194,7 @@ TEST_F(StressTest, InitDllAndDeInitDllCyclesWhileAnotherGrabberAcquires) {
     done = true;
     worker.join();
     CloseHandle(frameCame);
-    std::printf("%ld InitDll/DeInitDll cycles, %ld frames acquired meanwhile\n", cycles, counts.frames.load());
+    std::printf("%ld InitDll/DeInitDll cycles, %ld frames acquired meanwhile\n", cycles, frames.load());
     EXPECT_GT(cycles, 0);
     acquiring.DeInitGrabber();
     vorktest::PumpPending();

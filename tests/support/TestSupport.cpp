@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 namespace vorktest {
@@ -32,9 +33,7 @@ void WriteTextFile(const std::filesystem::path& path, const std::string& text) {
 
 std::string ReadTextFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 LogCapture::LogCapture() : id_(VORKAddErrorLogListener(&LogCapture::OnLine, this)) {}
@@ -52,18 +51,13 @@ std::vector<LogLine> LogCapture::Lines() const {
 }
 
 size_t LogCapture::Count(const std::wstring& text) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t n = 0;
-    for (const auto& l : lines_)
-        if (l.text == text) ++n;
-    return n;
+    const auto lines = Lines();
+    return std::count_if(lines.begin(), lines.end(), [&](const LogLine& l) { return l.text == text; });
 }
 
 bool LogCapture::Has(const std::wstring& text, int code, int level) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& l : lines_)
-        if (l.text == text && l.code == code && l.level == level) return true;
-    return false;
+    const auto lines = Lines();
+    return std::find(lines.begin(), lines.end(), LogLine{text, code, level}) != lines.end();
 }
 
 void LogCapture::Clear() {
@@ -91,9 +85,8 @@ void EventCapture::Clear() {
 }
 
 std::vector<int> EventCapture::Codes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
     std::vector<int> codes;
-    for (const auto& e : events_) codes.push_back(e.code);
+    for (const auto& e : Events()) codes.push_back(e.code);
     return codes;
 }
 
@@ -103,9 +96,7 @@ PluginModule::PluginModule() {
     if (!module_) ADD_FAILURE() << "could not load " << path;
 }
 
-PluginModule::~PluginModule() {
-    if (module_) FreeLibrary(module_);
-}
+PluginModule::~PluginModule() { if (module_) FreeLibrary(module_); }
 
 void PumpPending() {
     MSG msg;
@@ -155,8 +146,7 @@ void BoardTest::TearDown() {
 }
 
 TestGrabber& BoardTest::Keep(std::unique_ptr<TestGrabber> grabber) {
-    kept.push_back(std::move(grabber));
-    return *kept.back();
+    return *kept.emplace_back(std::move(grabber));
 }
 
 vorksim::CameraId BoardTest::AddCamera(const wchar_t* name, const wchar_t* path) {

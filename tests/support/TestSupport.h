@@ -101,7 +101,6 @@ public:
 struct VORKDSGrabberTestPeer {
     using G = CVORKDirectShowGrabber;
     static void ResetFlags(G& g) { g.ResetFlags(); }
-    static LRESULT HandleMediaEvent(G& g) { return g.HandleMediaEvent(); }
     static int FindCapSource(G& g, IBaseFilter** source) { return g.FindCapSource(source); }
     static int GetDefaultCapSource(G& g, IBaseFilter** source, wchar_t* name) {
         return g.GetDefaultCapSource(source, name);
@@ -116,92 +115,26 @@ class TestGrabber : public CVORKDirectShowGrabber {
 public:
     TestGrabber(const wchar_t* name = L"TestGrabber", bool initNow = false, unsigned int ring = 3)
         : CVORKDirectShowGrabber(name, 0, L"DSGRABBER", initNow, ring) {}
-    using CVORKDirectShowGrabber::CVORKDirectShowGrabber;
 
-    using CVORKDirectShowGrabber::CloseBoard;
-    using CVORKDirectShowGrabber::ConnectGraph;
-    using CVORKDirectShowGrabber::DisconnectGraph;
-    using CVORKDirectShowGrabber::GetDevicePath;
-    using CVORKDirectShowGrabber::GetFriendlyName;
-    using CVORKDirectShowGrabber::GetInPin;
-    using CVORKDirectShowGrabber::GetOutPin;
-    using CVORKDirectShowGrabber::GetPin;
-    using CVORKDirectShowGrabber::GetPropertyLong;
-    using CVORKDirectShowGrabber::GetPropertyString;
-    using CVORKDirectShowGrabber::InitBoard;
-    using CVORKDirectShowGrabber::UpdateCallbackInfo;
-    using CVORKDirectShowGrabber::DoNoSingleSnap;
-    using CVORKDirectShowGrabber::GetDeviceNumber;
-    using CVORKDirectShowGrabber::GetGB;
-    using CVORKDirectShowGrabber::GetGraphState;
-    using CVORKDirectShowGrabber::GetImgBufSize;
-    using CVORKDirectShowGrabber::GetOldBufSize;
-    using CVORKDirectShowGrabber::GetWaitForCamStart;
-    using CVORKDirectShowGrabber::IsConnected;
-    using CVORKDirectShowGrabber::IsContSnapRunning;
-    using CVORKDirectShowGrabber::IsGraphRunning;
-    using CVORKDirectShowGrabber::IsGraphStopped;
-    using CVORKDirectShowGrabber::Run;
-    using CVORKDirectShowGrabber::SetContSnapRunning;
-    using CVORKDirectShowGrabber::SetDeviceNumber;
-    using CVORKDirectShowGrabber::SetGraphState;
-    using CVORKDirectShowGrabber::Stop;
-    using CVORKDirectShowGrabber::StopIfNecessary;
-
-    using CVORKDirectShowGrabber::CalcBitmapInfoSize;
-    using CVORKDirectShowGrabber::HWSpecificChannelSetup;
-    using CVORKDirectShowGrabber::ReadADGain;
-    using CVORKDirectShowGrabber::ReadADOffset;
-    using CVORKDirectShowGrabber::ReadColorMode;
-    using CVORKDirectShowGrabber::ReadGrabRect;
-    using CVORKDirectShowGrabber::ReadVideoMode;
-    using CVORKDirectShowGrabber::WriteADGain;
-    using CVORKDirectShowGrabber::WriteADOffset;
-    using CVORKDirectShowGrabber::WriteCamChannel;
-    using CVORKDirectShowGrabber::WriteColorMode;
-    using CVORKDirectShowGrabber::WriteGrabRect;
-    using CVORKDirectShowGrabber::m_bAutoFocus;
-    using CVORKDirectShowGrabber::m_bBacklightCompEnabled;
-    using CVORKDirectShowGrabber::m_bDefColorEnable;
-    using CVORKDirectShowGrabber::m_bUseCameraControlProperties;
-    using CVORKDirectShowGrabber::m_bUseSingleSnap;
-    using CVORKDirectShowGrabber::m_fDefFocus;
-    using CVORKDirectShowGrabber::m_fDefFramerate;
-    using CVORKDirectShowGrabber::m_fDefHue;
-    using CVORKDirectShowGrabber::m_fDefSaturation;
-    using CVORKDirectShowGrabber::SetGB;
-    using CVORKDirectShowGrabber::m_bMirrorHorizontal;
-    using CVORKDirectShowGrabber::m_bMirrorVertical;
-    using CVORKDirectShowGrabber::m_bNoSingleSnap;
-    using CVORKDirectShowGrabber::m_bRepeatSnap;
-    using CVORKDirectShowGrabber::m_lImgBufSize;
-    using CVORKDirectShowGrabber::m_lOldBufSize;
-    using CVORKDirectShowGrabber::m_lWaitForCamStart;
-    using CVORKDirectShowGrabber::m_pGB;
-    using CVORKDirectShowGrabber::m_ActCamInfo;
-    using CVORKDirectShowGrabber::m_pCamCtrl;
-    using CVORKDirectShowGrabber::m_pCapSource;
-    using CVORKDirectShowGrabber::m_pDevEnum;
-    using CVORKDirectShowGrabber::m_pGraph;
-    using CVORKDirectShowGrabber::m_pGrabberFilter;
-    using CVORKDirectShowGrabber::m_pNullRenderer;
-    using CVORKDirectShowGrabber::m_pProcAmp;
-    using CVORKDirectShowGrabber::m_pSourceOutPin;
-    using CVORKDirectShowGrabber::m_pVideoWindow;
-    using CVORKDirectShowGrabber::m_szDefaultFriendlyName;
-    using CVORKDirectShowGrabber::m_szDevicePath;
-    using CVORKDirectShowGrabber::m_szFriendlyNamePart;
-    using CVORKDirectShowGrabber::m_bConnected;
-    using CVORKDirectShowGrabber::m_bContSnapRunning;
-    using CVORKDirectShowGrabber::m_GraphState;
-    using CVORKDirectShowGrabber::m_hMediaEventWnd;
-    using CVORKDirectShowGrabber::m_nActColorMode;
-    using CVORKDirectShowGrabber::m_nActGrabHeight;
-    using CVORKDirectShowGrabber::m_nActGrabWidth;
-    using CVORKDirectShowGrabber::m_pMediaControl;
-    using CVORKDirectShowGrabber::m_pMediaEvent;
-    using CVORKDirectShowGrabber::m_pMediaType;
-    using CVORKDirectShowGrabber::m_pSampleGrabber;
+    using Base = CVORKDirectShowGrabber;
+    using Base::CloseBoard, Base::ConnectGraph, Base::DisconnectGraph, Base::GetDevicePath, Base::GetFriendlyName,
+        Base::GetInPin, Base::GetOutPin, Base::GetPin, Base::GetPropertyLong, Base::GetPropertyString,
+        Base::InitBoard, Base::UpdateCallbackInfo, Base::DoNoSingleSnap, Base::GetDeviceNumber, Base::GetGB,
+        Base::GetGraphState, Base::GetImgBufSize, Base::GetOldBufSize, Base::GetWaitForCamStart, Base::IsConnected,
+        Base::IsContSnapRunning, Base::IsGraphRunning, Base::IsGraphStopped, Base::Run, Base::SetContSnapRunning,
+        Base::SetDeviceNumber, Base::SetGraphState, Base::Stop, Base::CalcBitmapInfoSize,
+        Base::HWSpecificChannelSetup, Base::ReadADGain, Base::ReadADOffset, Base::ReadColorMode, Base::ReadGrabRect,
+        Base::ReadVideoMode, Base::WriteADGain, Base::WriteADOffset, Base::WriteCamChannel, Base::WriteColorMode,
+        Base::WriteGrabRect, Base::SetGB;
+    using Base::m_bAutoFocus, Base::m_bBacklightCompEnabled, Base::m_bDefColorEnable,
+        Base::m_bUseCameraControlProperties, Base::m_bUseSingleSnap, Base::m_fDefFocus, Base::m_fDefFramerate,
+        Base::m_fDefHue, Base::m_fDefSaturation, Base::m_bMirrorHorizontal, Base::m_bMirrorVertical,
+        Base::m_bNoSingleSnap, Base::m_bRepeatSnap, Base::m_lImgBufSize, Base::m_lOldBufSize,
+        Base::m_lWaitForCamStart, Base::m_pGB, Base::m_ActCamInfo, Base::m_pCamCtrl, Base::m_pCapSource,
+        Base::m_pDevEnum, Base::m_pGraph, Base::m_pGrabberFilter, Base::m_pNullRenderer, Base::m_pProcAmp,
+        Base::m_pVideoWindow, Base::m_szDefaultFriendlyName, Base::m_szFriendlyNamePart, Base::m_hMediaEventWnd,
+        Base::m_nActColorMode, Base::m_nActGrabHeight, Base::m_nActGrabWidth, Base::m_pMediaControl,
+        Base::m_pMediaEvent, Base::m_pMediaType, Base::m_pSampleGrabber;
 };
 
 #include <gtest/gtest.h>
