@@ -130,8 +130,7 @@ protected:
             if (WineBin().empty()) GTEST_SKIP() << "VORK_WINE_BIN is not set (scripts/wine-test.sh sets it)";
             ASSERT_TRUE(WinePrefix::Ready()) << "the Wine prefix could not be made";
             platform_ = std::make_unique<Wine>();
-            // Whatever an earlier case left, crashed or not: no camera of ours,
-            // registered or unplugged.
+            // No camera of ours, registered or unplugged, whatever an earlier case left.
             Describe(kNoCamera);
         } else {
             platform_ = std::make_unique<Simulation>();
