@@ -11,13 +11,11 @@
 #include <dvdmedia.h>
 #include <qedit.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "VorkVcam.h"
-#include "vork/cameradescription.h"
 #include "vork/comptr.h"
 
 namespace {
@@ -28,13 +26,16 @@ const CLSID kNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60
 
 int g_failures = 0;
 
-#define CHECK(condition)                                                              \
-    do {                                                                              \
-        if (!(condition)) {                                                           \
-            std::printf("FAILED at line %d: %s\n", __LINE__, #condition);             \
-            ++g_failures;                                                             \
-        }                                                                             \
-    } while (0)
+// CHECK counts a failure and goes on; REQUIRE also leaves the function.
+#define CHECK(condition) (void)((condition) || Failed(__LINE__, #condition))
+#define REQUIRE(condition) \
+    if (!(condition) && Failed(__LINE__, #condition)) return
+
+bool Failed(int line, const char* condition) {
+    std::printf("FAILED at line %d: %s\n", line, condition);
+    ++g_failures;
+    return true;
+}
 
 template <class T>
 CComPtr<T> Created(const CLSID& clsid, REFIID iid) {
@@ -58,132 +59,96 @@ void FreeType(AM_MEDIA_TYPE* type) {
     CoTaskMemFree(type);
 }
 
-CComPtr<IPin> OnlyPin(IBaseFilter* filter) {
-    CComPtr<IEnumPins> pins;
-    CComPtr<IPin> pin;
-    if (FAILED(filter->EnumPins(&pins)) || pins->Next(1, &pin, nullptr) != S_OK) return nullptr;
-    CComPtr<IPin> another;
-    CHECK(pins->Next(1, &another, nullptr) == S_FALSE);
-    return pin;
-}
+VIDEOINFOHEADER* Vih(AM_MEDIA_TYPE* type) { return reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat); }
 
-CComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION wanted) {
+// The filter's first pin of a direction; a camera's is its output.
+CComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION wanted = PINDIR_OUTPUT) {
     CComPtr<IEnumPins> pins;
-    filter->EnumPins(&pins);
     CComPtr<IPin> pin;
+    if (filter) filter->EnumPins(&pins);
     while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_DIRECTION direction;
-        pin->QueryDirection(&direction);
-        if (direction == wanted) return pin;
-        pin.Release();
+        if (pin->QueryDirection(&direction) == S_OK && direction == wanted) return pin;
     }
     return nullptr;
 }
 
 void ChecksThePinAndItsCategory(IBaseFilter* camera) {
-    CComPtr<IPin> pin = OnlyPin(camera);
-    CHECK(pin);
-    if (!pin) return;
-    PIN_DIRECTION direction = PINDIR_INPUT;
-    CHECK(pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT);
+    CComPtr<IEnumPins> pins;
+    CComPtr<IPin> first, another;
+    CHECK(camera->EnumPins(&pins) == S_OK && pins->Next(1, &first, nullptr) == S_OK && pins->Next(1, &another, nullptr) == S_FALSE);
+    CComPtr<IPin> pin = PinOf(camera);  // the one pin is an output
+    REQUIRE(pin);
     LPWSTR id = nullptr;
     CHECK(pin->QueryId(&id) == S_OK && id && std::wstring(id) == L"Capture");
     CoTaskMemFree(id);
     CComPtr<IKsPropertySet> properties = Queried<IKsPropertySet>(pin, IID_IKsPropertySet);
-    CHECK(properties);
-    if (!properties) return;
+    REQUIRE(properties);
     GUID category = GUID_NULL;
     DWORD size = 0;
-    CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, &size) == S_OK);
-    CHECK(size == sizeof(GUID));
-    CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(GUID), &size) == S_OK);
-    CHECK(IsEqualGUID(category, PIN_CATEGORY_CAPTURE));
+    CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, &size) == S_OK && size == sizeof(GUID));
+    CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(GUID), &size) == S_OK &&
+          IsEqualGUID(category, PIN_CATEGORY_CAPTURE));
     CHECK(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 2, &size) == E_UNEXPECTED);
     CHECK(properties->Get(AMPROPSETID_Pin, 7, nullptr, 0, &category, sizeof(GUID), &size) == E_PROP_ID_UNSUPPORTED);
 }
 
 void ChecksStreamConfiguration(IBaseFilter* camera) {
-    CComPtr<IPin> pin = OnlyPin(camera);
+    CComPtr<IPin> pin = PinOf(camera);
     CComPtr<IAMStreamConfig> config = Queried<IAMStreamConfig>(pin, IID_IAMStreamConfig);
-    CHECK(config);
-    if (!config) return;
+    REQUIRE(config);
     int count = 0, size = 0;
-    CHECK(config->GetNumberOfCapabilities(&count, &size) == S_OK);
-    CHECK(count == 4 && size == sizeof(VIDEO_STREAM_CONFIG_CAPS));
+    CHECK(config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 4 && size == sizeof(VIDEO_STREAM_CONFIG_CAPS));
     VIDEO_STREAM_CONFIG_CAPS caps{};
     AM_MEDIA_TYPE* type = nullptr;
-    CHECK(config->GetStreamCaps(count, &type, reinterpret_cast<BYTE*>(&caps)) == S_FALSE);
-    CHECK(config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)) == S_FALSE);
+    CHECK(config->GetStreamCaps(count, &type, reinterpret_cast<BYTE*>(&caps)) == S_FALSE &&
+          config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)) == S_FALSE);
     // The fourth format is 320x240 RGB32: asked for, it is the only type offered.
-    CHECK(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type);
-    if (!type) return;
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+    REQUIRE(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type);
+    VIDEOINFOHEADER* vih = Vih(type);
     CHECK(IsEqualGUID(type->subtype, MEDIASUBTYPE_RGB32) && vih->bmiHeader.biWidth == 320);
     CHECK(caps.MinFrameInterval == 333333 && caps.MaxOutputSize.cx == 320);
-    vih->bmiHeader.biWidth = 322;
-    CHECK(config->SetFormat(type) == VFW_E_INVALIDMEDIATYPE);
-    vih->bmiHeader.biWidth = 320;
-    vih->AvgTimePerFrame = 100000;  // faster than the format's 30 frames per second
-    CHECK(config->SetFormat(type) == VFW_E_INVALIDMEDIATYPE);
-    vih->AvgTimePerFrame = 666666;
+    const auto sized = [&](LONG width, LONG height, REFERENCE_TIME interval) {
+        vih->bmiHeader.biWidth = width;
+        vih->bmiHeader.biHeight = height;
+        vih->AvgTimePerFrame = interval;
+        return type;
+    };
+    CHECK(config->SetFormat(sized(322, 240, 333333)) == VFW_E_INVALIDMEDIATYPE);
+    CHECK(config->SetFormat(sized(320, 240, 100000)) == VFW_E_INVALIDMEDIATYPE);  // faster than its 30 frames per second
     // Chosen with top-down rows, the format is still the one delivered, either way up.
-    vih->bmiHeader.biHeight = -240;
-    CHECK(config->SetFormat(type) == S_OK);
-    CHECK(pin->QueryAccept(type) == S_OK);
-    vih->bmiHeader.biHeight = 240;
-    CHECK(pin->QueryAccept(type) == S_OK);
-    vih->bmiHeader.biWidth = 640;
-    vih->bmiHeader.biHeight = 480;
-    CHECK(pin->QueryAccept(type) == S_FALSE);  // another format of the camera
-    vih->bmiHeader.biWidth = 320;
-    vih->bmiHeader.biHeight = 240;
-    CHECK(config->SetFormat(type) == S_OK);
+    CHECK(config->SetFormat(sized(320, -240, 666666)) == S_OK && pin->QueryAccept(type) == S_OK);
+    CHECK(pin->QueryAccept(sized(320, 240, 666666)) == S_OK);
+    CHECK(pin->QueryAccept(sized(640, 480, 666666)) == S_FALSE);  // another format of the camera
+    CHECK(config->SetFormat(sized(320, 240, 666666)) == S_OK);
     FreeType(type);
-    type = nullptr;
-    CHECK(config->GetFormat(&type) == S_OK && type);
-    if (type) {
-        const auto* now = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-        CHECK(now->bmiHeader.biWidth == 320 && now->AvgTimePerFrame == 666666 && type->lSampleSize == 320 * 240 * 4);
-        FreeType(type);
-    }
+    REQUIRE(config->GetFormat(&type) == S_OK && type);
+    CHECK(Vih(type)->bmiHeader.biWidth == 320 && Vih(type)->AvgTimePerFrame == 666666 && type->lSampleSize == 320 * 240 * 4);
+    FreeType(type);
     CComPtr<IEnumMediaTypes> types;
-    CHECK(pin->EnumMediaTypes(&types) == S_OK);
     AM_MEDIA_TYPE* offered[4] = {};
     ULONG fetched = 0;
-    CHECK(types && types->Next(4, offered, &fetched) == S_FALSE && fetched == 1);
+    CHECK(pin->EnumMediaTypes(&types) == S_OK && types->Next(4, offered, &fetched) == S_FALSE && fetched == 1);
     for (ULONG i = 0; i < fetched; ++i) FreeType(offered[i]);
 }
 
 void ChecksControls(IBaseFilter* camera) {
     CComPtr<IAMVideoProcAmp> procAmp = Queried<IAMVideoProcAmp>(camera, IID_IAMVideoProcAmp);
     CComPtr<IAMCameraControl> control = Queried<IAMCameraControl>(camera, IID_IAMCameraControl);
-    CHECK(procAmp && control);
-    if (!procAmp || !control) return;
-    long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
-    CHECK(procAmp->GetRange(VideoProcAmp_Brightness, &min, &max, &step, &def, &caps) == S_OK);
-    CHECK(min == 0 && max == 255 && step == 1 && def == 128);
+    REQUIRE(procAmp && control);
+    long min = 0, max = 0, step = 0, def = 0, caps = 0;
+    CHECK(procAmp->GetRange(VideoProcAmp_Brightness, &min, &max, &step, &def, &caps) == S_OK && min == 0 && max == 255 &&
+          step == 1 && def == 128);
     CHECK(procAmp->Set(VideoProcAmp_Brightness, 256, VideoProcAmp_Flags_Manual) == E_INVALIDARG);
-    CHECK(procAmp->Set(VideoProcAmp_Brightness, 130, VideoProcAmp_Flags_Manual) == S_OK);
-    CHECK(procAmp->Get(VideoProcAmp_Brightness, &value, &flags) == S_OK && value == 130);
     CHECK(control->GetRange(CameraControl_Focus, &min, &max, &step, &def, &caps) == S_OK && step == 5);
     CHECK(control->Set(CameraControl_Focus, 12, CameraControl_Flags_Manual) == E_INVALIDARG);  // off the step
-    CHECK(control->Get(CameraControl_Roll, &value, &flags) == E_PROP_ID_UNSUPPORTED);
     // The same object: each interface leads back to the filter.
     CHECK(Queried<IBaseFilter>(control, IID_IBaseFilter) == camera);
 }
 
-std::wstring BagString(IPropertyBag* bag, const wchar_t* name) {
-    VARIANT v;
-    VariantInit(&v);
-    std::wstring value;
-    if (bag && SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR) value = v.bstrVal;
-    VariantClear(&v);
-    return value;
-}
-
 // The cameras of a device path in the video input category, the last one's
-// filter bound anew, and its friendly name.
-int Enumerated(const std::wstring& path, IBaseFilter** bound = nullptr, std::wstring* name = nullptr) {
+// filter bound anew.
+int Enumerated(const std::wstring& path, IBaseFilter** bound = nullptr) {
     CComPtr<ICreateDevEnum> devices = Created<ICreateDevEnum>(CLSID_SystemDeviceEnum, IID_ICreateDevEnum);
     CComPtr<IEnumMoniker> monikers;
     if (!devices || devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK) return 0;
@@ -192,54 +157,37 @@ int Enumerated(const std::wstring& path, IBaseFilter** bound = nullptr, std::wst
     while (monikers->Next(1, &moniker, nullptr) == S_OK) {
         CComPtr<IPropertyBag> bag;
         CHECK(SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag))));
-        if (BagString(bag, L"DevicePath") == path) {
-            ++cameras;
-            if (name) *name = BagString(bag, L"FriendlyName");
-            if (bound && *bound) (*bound)->Release();
-            if (bound) CHECK(SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(bound))));
-        }
-        moniker.Release();
+        VARIANT v;
+        VariantInit(&v);
+        const bool match = bag && SUCCEEDED(bag->Read(L"DevicePath", &v, nullptr)) && v.vt == VT_BSTR && path == v.bstrVal;
+        VariantClear(&v);
+        if (!match) continue;
+        ++cameras;
+        if (bound && *bound) (*bound)->Release();
+        if (bound) CHECK(SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(bound))));
     }
     return cameras;
 }
 
-// The described camera through the device enumerator: the moniker hands the
-// filter its description, so it has that camera's formats, not the default's.
-CComPtr<IBaseFilter> DescribedCameraFromItsMoniker() {
-    CComPtr<IBaseFilter> camera;
-    std::wstring name;
-    CHECK(Enumerated(L"contract-path", &camera, &name) == 1);
-    CHECK(name == L"Contract Camera");
-    CComPtr<IAMStreamConfig> config = Queried<IAMStreamConfig>(camera ? OnlyPin(camera) : nullptr, IID_IAMStreamConfig);
-    int count = 0, size = 0;
-    CHECK(config && config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 2);
-    return camera;
-}
-
-// Holds every sample it is given, as a slow consumer would.
+// Holds every sample it is given, as a slow consumer would, and says when it
+// holds as many as the allocator has: then the allocator has none to give.
 class HoldingCallback : public ISampleGrabberCB {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB);
+        *out = known ? this : nullptr;
+        return known ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
-        if (held_.size() < 64) {
-            held_.push_back(sample);
-            if (held_.size() >= buffers_) SetEvent(enough_);
-        }
+        if (held_.size() < 64) held_.push_back(sample);
+        if (held_.size() >= buffers_) SetEvent(enough_);
         return S_OK;
     }
-
-    size_t buffers_ = 64;  // how many the allocator has: all of them held, it has none to give
     HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return S_OK; }
 
+    size_t buffers_ = 64;
     HANDLE enough_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::vector<CComPtr<IMediaSample>> held_;
 };
@@ -264,8 +212,8 @@ void StopsWhileEveryBufferIsHeld(IBaseFilter* camera) {
     graph->AddFilter(camera, L"camera");
     graph->AddFilter(grabberFilter, L"grabber");
     graph->AddFilter(renderer, L"renderer");
-    CHECK(SUCCEEDED(graph->Connect(OnlyPin(camera), PinOf(grabberFilter, PINDIR_INPUT))));
-    CHECK(SUCCEEDED(graph->Connect(PinOf(grabberFilter, PINDIR_OUTPUT), PinOf(renderer, PINDIR_INPUT))));
+    CHECK(SUCCEEDED(graph->Connect(PinOf(camera), PinOf(grabberFilter, PINDIR_INPUT))));
+    CHECK(SUCCEEDED(graph->Connect(PinOf(grabberFilter), PinOf(renderer, PINDIR_INPUT))));
     CComPtr<IMemInputPin> input = Queried<IMemInputPin>(PinOf(grabberFilter, PINDIR_INPUT), IID_IMemInputPin);
     CComPtr<IMemAllocator> allocator;
     ALLOCATOR_PROPERTIES properties{};
@@ -276,10 +224,8 @@ void StopsWhileEveryBufferIsHeld(IBaseFilter* camera) {
     CHECK(SUCCEEDED(control->Run()));
     CHECK(WaitForSingleObject(callback.enough_, 10000) == WAIT_OBJECT_0);
     HANDLE stopping = CreateThread(nullptr, 0, &StopFilter, camera, 0, nullptr);
-    const bool stopped = WaitForSingleObject(stopping, 10000) == WAIT_OBJECT_0;
-    CHECK(stopped);
-    if (!stopped) {
-        std::printf("the stop hangs with every buffer held\n");
+    if (WaitForSingleObject(stopping, 10000) != WAIT_OBJECT_0) {
+        std::printf("FAILED: the stop hangs with every buffer held\n");
         std::fflush(stdout);
         ExitProcess(1);
     }
@@ -292,23 +238,19 @@ void StopsWhileEveryBufferIsHeld(IBaseFilter* camera) {
     CloseHandle(callback.enough_);
 }
 
-// Each format twice, VIDEOINFOHEADER2 first; a list of rates is all a format
-// keeps; a camera another program holds answers but does not run.
+// Each format twice, VIDEOINFOHEADER2 first; the rates a format keeps; a camera
+// another program holds answers but does not run. (Which twin Wine's graph takes,
+// and the rates refused between them, vorkgrab shows in camera_platforms_test.)
 void ChecksRatesTwinsAndBusy() {
     CComPtr<IBaseFilter> camera;
     CHECK(Enumerated(L"rates-path", &camera) == 1);
-    CComPtr<IPin> pin = camera ? OnlyPin(camera) : nullptr;
+    CComPtr<IPin> pin = PinOf(camera);
     CComPtr<IAMStreamConfig> config = Queried<IAMStreamConfig>(pin, IID_IAMStreamConfig);
     CComPtr<IAMVideoControl> control = Queried<IAMVideoControl>(camera, IID_IAMVideoControl);
-    CHECK(config && control);
-    if (!config || !control) return;
+    REQUIRE(config && control);
     int count = 0, size = 0;
     CHECK(config->GetNumberOfCapabilities(&count, &size) == S_OK && count == 4);
-    CComPtr<IEnumMediaTypes> types;
     AM_MEDIA_TYPE* type = nullptr;
-    CHECK(pin->EnumMediaTypes(&types) == S_OK && types->Next(1, &type, nullptr) == S_OK);
-    CHECK(type && IsEqualGUID(type->formattype, FORMAT_VideoInfo2));
-    FreeType(type);
     VIDEO_STREAM_CONFIG_CAPS caps{};
     CHECK(config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK);
     CHECK(type && IsEqualGUID(type->formattype, FORMAT_VideoInfo2) && IsEqualGUID(caps.guid, FORMAT_VideoInfo2));
@@ -320,18 +262,8 @@ void ChecksRatesTwinsAndBusy() {
     CoTaskMemFree(intervals);
     CHECK(control->GetFrameRateList(pin, 1, SIZE{160, 120}, &rates, &intervals) == E_INVALIDARG);
     // A camera that does not report its rate says 0 in its caps.
-    CHECK(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type);
-    CHECK(type && reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame == 0);
+    CHECK(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type && Vih(type)->AvgTimePerFrame == 0);
     FreeType(type);
-    CHECK(config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)) == S_OK && type);
-    if (type) {
-        auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-        vih->AvgTimePerFrame = 500000;  // 20 frames per second, between two of its rates
-        CHECK(config->SetFormat(type) == VFW_E_INVALIDMEDIATYPE);
-        vih->AvgTimePerFrame = 666666;
-        CHECK(config->SetFormat(type) == S_OK);
-        FreeType(type);
-    }
     CHECK(camera->Run(0) == HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
     CHECK(camera->Stop() == S_OK);
 }
@@ -342,25 +274,25 @@ void Regsvr32(const std::wstring& dll, const std::wstring& command) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    CHECK(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    if (!process.hProcess) return;
+    REQUIRE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
     DWORD code = 1;
-    CHECK(WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code));
-    CHECK(code == 0);
+    CHECK(WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(process.hProcess, &code) && code == 0);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
 }
 
-// The graph's next EC_DEVICE_LOST, other events passed over, its parameters
-// freed as a program frees them. Wine's GetEvent can end a wait early with
-// E_ABORT when the queue's event was left set, so it is asked again.
-bool DeviceLost(IMediaEventEx* events, LONG_PTR& param1, LONG_PTR& param2) {
+// The graph's next EC_DEVICE_LOST is from the filter and says whether the camera
+// is there; other events are passed over, their parameters freed as a program
+// frees them. Wine's GetEvent can end a wait early with E_ABORT when the queue's
+// event was left set, so it is asked again.
+bool DeviceLost(IMediaEventEx* events, IUnknown* filter, LONG_PTR there) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < 10000) {
         LONG code = 0;
+        LONG_PTR param1 = 0, param2 = -1;
         if (FAILED(events->GetEvent(&code, &param1, &param2, 1000))) continue;
         events->FreeEventParams(code, param1, param2);
-        if (code == EC_DEVICE_LOST) return true;
+        if (code == EC_DEVICE_LOST) return param1 == reinterpret_cast<LONG_PTR>(filter) && param2 == there;
     }
     return false;
 }
@@ -382,15 +314,14 @@ void UnplugsAndReturns(const std::wstring& path, const std::wstring& dll, bool t
     if (!camera || !graph || !renderer) return;
     graph->AddFilter(camera, L"camera");
     graph->AddFilter(renderer, L"renderer");
-    CHECK(SUCCEEDED(graph->Connect(OnlyPin(camera), PinOf(renderer, PINDIR_INPUT))));
+    CHECK(SUCCEEDED(graph->Connect(PinOf(camera), PinOf(renderer, PINDIR_INPUT))));
     CComPtr<IMediaControl> control = Queried<IMediaControl>(graph, IID_IMediaControl);
     CComPtr<IMediaEventEx> events = Queried<IMediaEventEx>(graph, IID_IMediaEventEx);
     CComPtr<IUnknown> identity = Queried<IUnknown>(camera, IID_IUnknown);
     const ULONG references = References(camera);
     CHECK(SUCCEEDED(control->Run()));
     if (told) Regsvr32(dll, L"unplug:" + path);
-    LONG_PTR param1 = 0, param2 = -1;
-    CHECK(DeviceLost(events, param1, param2) && param1 == reinterpret_cast<LONG_PTR>(identity.p) && param2 == 0);
+    CHECK(DeviceLost(events, identity, 0));
     // A timed camera comes back by itself, so only a told one is surely away now.
     if (told) CHECK(Enumerated(path) == 0);
     CHECK(SUCCEEDED(control->Stop()));
@@ -399,7 +330,7 @@ void UnplugsAndReturns(const std::wstring& path, const std::wstring& dll, bool t
     CHECK(FAILED(camera->Pause()) && FAILED(camera->Run(0)));
     camera->Stop();
     if (told) Regsvr32(dll, L"plug:" + path);
-    CHECK(DeviceLost(events, param1, param2) && param1 == reinterpret_cast<LONG_PTR>(identity.p) && param2 == 1);
+    CHECK(DeviceLost(events, identity, 1));
     CComPtr<IBaseFilter> again;
     CHECK(Enumerated(path, &again) == 1 && again != camera);
     CHECK(again && again->Run(0) == S_OK && again->Stop() == S_OK);
@@ -421,8 +352,8 @@ int wmain(int argc, wchar_t** argv) {
             ChecksStreamConfiguration(camera);
             ChecksControls(camera);
         }
-        CComPtr<IBaseFilter> described = DescribedCameraFromItsMoniker();
-        CHECK(described);
+        CComPtr<IBaseFilter> described;
+        CHECK(Enumerated(L"contract-path", &described) == 1);
         if (described) StopsWhileEveryBufferIsHeld(described);
         ChecksRatesTwinsAndBusy();
         UnplugsAndReturns(L"timed-path", argv[1], false);
