@@ -60,7 +60,7 @@ TEST_F(ChannelConfigTest, WithoutAnIniFileEveryDefaultApplies) {
 TEST_F(ChannelConfigTest, SettingsAreReadFromTheChannelsSection) {
     WriteIni("[G_Channel0]\nMirrorImgVerticalInPlace=0\nMirrorImgHorizontalInPlace=1\nWaitForCamStart=250\n"
              "VideoMode=2\nDefSaturation=not a number\nDefFocus=49.5\nDefHue=50.4\nDefColorEnable=0\n"
-             "UseCameraControlProperties=1\nAutoFocus=0\nDefFramerate=15\n");
+             "UseCameraControlProperties=1\nAutoFocus=0\nDefFramerate=15\nUseSingleSnap=0\n");
     TestGrabber* g = Open(vorksim::DefaultCameraDescription());
     SetUpChannel();
     EXPECT_FALSE(g->m_bMirrorVertical);
@@ -74,42 +74,33 @@ TEST_F(ChannelConfigTest, SettingsAreReadFromTheChannelsSection) {
     EXPECT_EQ(state.cameraControl[CameraControl_Focus].value, 125);  // 49.5 gives 50 % of 0..250
     EXPECT_EQ(state.cameraControl[CameraControl_Focus].flags, 2);
     EXPECT_EQ(state.videoInfo.AvgTimePerFrame, 666666);  // the configured 15 fps
-}
-
-TEST_F(ChannelConfigTest, UseSingleSnapZeroSticks) {
-    WriteIni("[G_Channel0]\nUseSingleSnap=0\n");
-    TestGrabber* g = Open(vorksim::DefaultCameraDescription());
-    SetUpChannel();
     EXPECT_TRUE(g->DoNoSingleSnap());
-    WriteIni("[G_Channel0]\nUseSingleSnap=1\n");
+    WriteIni("[G_Channel0]\nUseSingleSnap=1\n");  // a zero sticks
     SetUpChannel();
     EXPECT_TRUE(g->DoNoSingleSnap());
 }
 
 TEST_F(ChannelConfigTest, AFallbackToALogitechCameraSnapsContinuously) {
-    const std::pair<const wchar_t*, bool> cases[] = {
-        {L"Logitech QuickCam", true},
-        {L"logitech quickcam", false},
-        {L"Cam NOSINGLESNAP_DEVICES_END", false},  // the table's end marker is no device
+    const struct {
+        const wchar_t* name;
+        const char* ini;
+        bool listed;
+    } cases[] = {
+        {L"Logitech QuickCam", "", true},
+        {L"logitech quickcam", "", false},
+        {L"Cam NOSINGLESNAP_DEVICES_END", "", false},  // the table's end marker is no device
+        {L"Logitech Brio", "[G]\nFriendlyNamePart=Brio\n", false},  // found by its configured name: not tested
     };
-    for (const auto& [name, listed] : cases) {
+    for (const auto& c : cases) {
         vorksim::RemoveAllCameras();
         vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
-        d.friendlyName = name;
-        WriteIni("");
+        d.friendlyName = c.name;
+        WriteIni(c.ini);
         TestGrabber* g = Open(d);
         SetUpChannel();
-        EXPECT_EQ(g->DoNoSingleSnap(), listed) << vork::Utf8(name);
+        EXPECT_EQ(g->DoNoSingleSnap(), c.listed) << vork::Utf8(c.name);
         g->CloseBoard();
     }
-    // A device found through its configured name is not tested against the table.
-    vorksim::RemoveAllCameras();
-    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
-    d.friendlyName = L"Logitech Brio";
-    WriteIni("[G]\nFriendlyNamePart=Brio\n");
-    TestGrabber* g = Open(d);
-    SetUpChannel();
-    EXPECT_FALSE(g->DoNoSingleSnap());
 }
 
 TEST_F(ChannelConfigTest, ACameraWithoutCameraControlGetsNoPropertiesSet) {

@@ -197,15 +197,15 @@ TEST_F(SnapTest, ASingleSnapIsRefusedWhileAnotherGrabberAcquiresContinuously) {
     EXPECT_EQ(state, State_Stopped);
 }
 
-TEST_F(SnapTest, WaitingWithoutAnAdditionalBufferGivesNothingQuietly) {
+// Waiting without an additional buffer gives nothing, quietly; a failed
+// continuous set-up is reported and leaves the graph stopped.
+TEST_F(SnapTest, NoAdditionalBufferAndAFailedContinuousSetUp) {
     TestGrabber* g = Open(L"G");
     g->ClearImgBuffers();
     EXPECT_EQ(g->WaitForSnap(false, 10), nullptr);
     EXPECT_TRUE(log.Lines().empty());
-}
-
-TEST_F(SnapTest, AFailedContinuousSetUpIsReported) {
-    TestGrabber* g = Open(L"G");
+    g->m_lOldBufSize = -1;
+    g->UpdateImgBufferSizes(0);
     vorksim::SetCallFault("ISampleGrabber::SetCallback", E_FAIL, 1);
     EXPECT_EQ(g->SnapAsyncToRing(), 17);
     EXPECT_FALSE(g->IsContSnapRunning());

@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 using vorktest::RunTool;
 using vorktest::TempDir;
 using vorktest::ToolResult;
-using vorktest::ToolRun;
 using vorktest::WriteTextFile;
 
 int EnvInt(const char* name, int fallback) {
@@ -155,13 +154,7 @@ protected:
     TempDir dir;
     Generator gen{static_cast<unsigned>(EnvInt("VORK_GENERATED_SEED", 20261205))};
     const int count = EnvInt("VORK_GENERATED_INPUTS", 25);
-
-    ToolResult Run(std::vector<std::string> args) {
-        ToolRun run;
-        run.args = std::move(args);
-        run.limitSeconds = 60;
-        return RunTool(dir.path(), run);
-    }
+    ToolResult Run(const std::vector<std::string>& args) const { return RunTool(dir.path(), args); }
 };
 
 TEST_F(VorkgrabGeneratedTest, CameraDescriptionFiles) {

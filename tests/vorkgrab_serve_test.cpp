@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -141,15 +142,18 @@ protected:
         return code;
     }
 
-    // The state the server publishes after this call.
-    std::string FreshState() {
-        const long before = Frames(Exchange(port_, Request{}).body);
+    // The first state the server publishes that `ready` accepts.
+    std::string StateWhen(const std::function<bool(const std::string&)>& ready) {
         std::string state;
-        for (int i = 0; i < 200 && Frames(state) <= before; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the server publishes every 300 ms
+        for (int i = 0; i < 2000 && !ready(state); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the server publishes every 300 ms
             state = Exchange(port_, Request{}).body;
         }
         return state;
+    }
+    std::string FreshState() {
+        const long before = Frames(Exchange(port_, Request{}).body);
+        return StateWhen([&](const std::string& state) { return Frames(state) > before; });
     }
 
     static long Frames(const std::string& state) {
@@ -267,12 +271,7 @@ TEST_F(ServeTest, ThePageOutlivesAPulledCamera) {
     Start({"--listen", "127.0.0.1:0", "--cameras", "usb.ini"});
     ASSERT_GT(port_, 0);
     auto until = [&](const char* what) {
-        std::string state;
-        for (int i = 0; i < 400 && state.find(what) == std::string::npos; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the server publishes every 300 ms
-            state = Exchange(port_, Request{}).body;
-        }
-        return state;
+        return StateWhen([&](const std::string& state) { return state.find(what) != std::string::npos; });
     };
     EXPECT_NE(until("\"lost\":true").find("camera lost, waiting for it"), std::string::npos);
     const long before = Frames(until("\"lost\":false"));
