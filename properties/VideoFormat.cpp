@@ -70,6 +70,33 @@ bool CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width,
     return true;
 }
 
+// Asks the camera for its first format of a subtype, at the rate it was told
+// before when that format keeps it; false when it offers none or refuses it.
+bool AskCameraFormatOfSubtype(IAMStreamConfig* config, const GUID& subtype) {
+    int count = 0, size = 0;
+    if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
+        return false;
+    VORKTaskMediaType current;
+    const REFERENCE_TIME* told = SUCCEEDED(config->GetFormat(&current)) ? current.FrameTime() : nullptr;
+    std::vector<BYTE> caps(static_cast<size_t>(size));
+    for (int i = 0; i < count; ++i) {
+        VORKTaskMediaType type;
+        if (config->GetStreamCaps(i, &type, caps.data()) != S_OK) continue;
+        VIDEOINFOHEADER* info = type.VideoInfo();
+        if (!info || !IsEqualGUID(type->subtype, subtype)) continue;
+        VIDEO_STREAM_CONFIG_CAPS range;
+        std::memcpy(&range, caps.data(), sizeof(range));
+        const REFERENCE_TIME own = info->AvgTimePerFrame;
+        if (told && *told >= range.MinFrameInterval && *told <= range.MaxFrameInterval) {
+            info->AvgTimePerFrame = *told;
+            if (SUCCEEDED(config->SetFormat(type.get()))) return true;
+            info->AvgTimePerFrame = own;
+        }
+        return SUCCEEDED(config->SetFormat(type.get()));
+    }
+    return false;
+}
+
 // A converting graph that does not connect again after its camera's format
 // changed is left as any size the camera cannot take: 14, said once.
 int ReconnectFailed(const wchar_t* operation) {
@@ -122,6 +149,15 @@ int CVORKDirectShowGrabber::WriteColorMode(VORKColorMode mode) {
     }
     DisconnectGraph();
     m_pMediaType->subtype = subtype;
+    const int result = ConnectGraph();
+    if (result == 0 || !m_pSourceOutPin) return result;
+    // A camera that was told a format (a frame rate, a size) offers only that
+    // one until it is told another, as Windows' capture pins do: it is asked
+    // for its first format of the new subtype, and the graph connects again.
+    CComPtr<IAMStreamConfig> config;
+    if (FAILED(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config))) ||
+        !AskCameraFormatOfSubtype(config, subtype))
+        return result;
     return ConnectGraph();
 }
 
