@@ -39,16 +39,32 @@ bool Converting(IPin* sourceOut, ISampleGrabber* grabber) {
     return !IsEqualGUID(sent->subtype, received->subtype);
 }
 
+// The camera's count of formats and a buffer for one format's caps; false when
+// it gives none.
+bool CapsOf(IAMStreamConfig* config, int& count, std::vector<BYTE>& caps) {
+    int size = 0;
+    if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
+        return false;
+    caps.assign(static_cast<size_t>(size), 0);
+    return true;
+}
+
+// Whether the range of rates of the caps just read holds a frame time.
+bool RangeHolds(const std::vector<BYTE>& caps, REFERENCE_TIME frameTime) {
+    VIDEO_STREAM_CONFIG_CAPS range;
+    std::memcpy(&range, caps.data(), sizeof(range));
+    return frameTime >= range.MinFrameInterval && frameTime <= range.MaxFrameInterval;
+}
+
 // The camera's own format of a size into `chosen`: of the subtype it sends now
 // if it has one, else of any; false when it offers none of that size. It runs
 // at `frameTime` when the format's range of rates holds it, as a size written
 // on a direct connection keeps the connection's rate.
 bool CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width, int height,
                         REFERENCE_TIME frameTime, VORKTaskMediaType& chosen) {
-    int count = 0, size = 0;
-    if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
-        return false;
-    std::vector<BYTE> caps(static_cast<size_t>(size));
+    int count = 0;
+    std::vector<BYTE> caps;
+    if (!CapsOf(config, count, caps)) return false;
     int any = -1;
     for (int i = 0; i < count; ++i) {
         VORKTaskMediaType type;
@@ -62,32 +78,26 @@ bool CameraFormatOfSize(IAMStreamConfig* config, const GUID& subtype, int width,
         if (any < 0) any = i;
     }
     if (any < 0 || config->GetStreamCaps(any, &chosen, caps.data()) != S_OK) return false;
-    VIDEO_STREAM_CONFIG_CAPS range;
-    std::memcpy(&range, caps.data(), sizeof(range));
     VIDEOINFOHEADER* info = chosen.VideoInfo();
-    if (info && frameTime >= range.MinFrameInterval && frameTime <= range.MaxFrameInterval)
-        info->AvgTimePerFrame = frameTime;
+    if (info && RangeHolds(caps, frameTime)) info->AvgTimePerFrame = frameTime;
     return true;
 }
 
 // Asks the camera for its first format of a subtype, at the rate it was told
 // before when that format keeps it; false when it offers none or refuses it.
 bool AskCameraFormatOfSubtype(IAMStreamConfig* config, const GUID& subtype) {
-    int count = 0, size = 0;
-    if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
-        return false;
+    int count = 0;
+    std::vector<BYTE> caps;
+    if (!CapsOf(config, count, caps)) return false;
     VORKTaskMediaType current;
     const REFERENCE_TIME* told = SUCCEEDED(config->GetFormat(&current)) ? current.FrameTime() : nullptr;
-    std::vector<BYTE> caps(static_cast<size_t>(size));
     for (int i = 0; i < count; ++i) {
         VORKTaskMediaType type;
         if (config->GetStreamCaps(i, &type, caps.data()) != S_OK) continue;
         VIDEOINFOHEADER* info = type.VideoInfo();
         if (!info || !IsEqualGUID(type->subtype, subtype)) continue;
-        VIDEO_STREAM_CONFIG_CAPS range;
-        std::memcpy(&range, caps.data(), sizeof(range));
         const REFERENCE_TIME own = info->AvgTimePerFrame;
-        if (told && *told >= range.MinFrameInterval && *told <= range.MaxFrameInterval) {
+        if (told && RangeHolds(caps, *told)) {
             info->AvgTimePerFrame = *told;
             if (SUCCEEDED(config->SetFormat(type.get()))) return true;
             info->AvgTimePerFrame = own;
