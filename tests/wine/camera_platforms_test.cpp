@@ -369,10 +369,10 @@ TEST_P(CameraPlatforms, ABadDescriptionIsRefusedNamingTheKey) {
 // so once (in the simulation), and continuous acquisition waits for it and goes on at the size in
 // force, and leaves the user's INI file as it was; told not to wait, it ends with 3.
 TEST_P(CameraPlatforms, APulledCameraIsWaitedForUnderItsDevicePath) {
-    Describe("[cam]\nFriendlyName=Pulled\nDevicePath=p\nFormats=640x480 RGB24 30, 320x240 RGB24 30\nUnplug=500/500\n");
+    Describe("[cam]\nFriendlyName=Pulled\nDevicePath=p\nFormats=640x480 RGB24 30, 320x240 RGB24 30\nUnplug=500/1500\n");
     const std::string ini = "[DSGRABBER]\r\nFriendlyNamePart=Pulled\r\nDevicePath=p\r\n";
     WriteTextFile(dir.path() / "vork.ini", ini);
-    ToolResult r = Run({"snap", "--continuous", "--seconds", "2", "--ini", "vork.ini", "--size", "320x240", "--out", "a/%03d.bmp"});
+    ToolResult r = Run({"snap", "--continuous", "--seconds", "4", "--ini", "vork.ini", "--size", "320x240", "--out", "a/%03d.bmp"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("the camera was lost; waiting for it to come back"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("the camera is back"), std::string::npos) << r.err;
@@ -383,7 +383,7 @@ TEST_P(CameraPlatforms, APulledCameraIsWaitedForUnderItsDevicePath) {
     EXPECT_EQ(Ini(), ini);
     r = Run({"list"});
     EXPECT_EQ(r.out, "*  0  Pulled                            p\n");
-    r = Run({"snap", "--continuous", "--seconds", "2", "--no-reconnect", "--out", "b/%03d.bmp"});
+    r = Run({"snap", "--continuous", "--seconds", "4", "--no-reconnect", "--out", "b/%03d.bmp"});
     EXPECT_EQ(r.exitCode, 3) << r.err;
 }
 
