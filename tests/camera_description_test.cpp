@@ -44,7 +44,7 @@ TEST(CameraDescription, EveryKeyLandsInItsCamera) {
     std::wstring error;
     ASSERT_TRUE(vork::ParseCameraDescriptions(
         L"; comment\n[one]\nFriendlyName=A\nDevicePath=p\nStreamConfig=0\nFrameRate=max\n"
-        L"StartDelay=3000\nDarkFrames=5\nUnplug=1500/200\nVideoInfo2=1\nBusy=1\nTopDown=1\n"
+        L"StartDelay=3000\nDarkFrames=5\nDropEvery=3\nUnplug=1500/200\nVideoInfo2=1\nBusy=1\nTopDown=1\n"
         L"Formats=640x480 RGB32 30, 640x480 YUY2 30\n"
         L"[two]\r\nProcAmp=0\r\nCameraControl=0\r\nPropertyBag=0\r\nBind=0\r\nUnplug=0\r\n",
         L"f.ini", cameras, error))
@@ -57,6 +57,7 @@ TEST(CameraDescription, EveryKeyLandsInItsCamera) {
     EXPECT_TRUE(cameras[0].hasProcAmp && cameras[0].hasCameraControl && cameras[0].propertyBagWorks && cameras[0].bindWorks);
     EXPECT_EQ(cameras[0].startDelayMs, 3000u);
     EXPECT_EQ(cameras[0].darkFrames, 5);
+    EXPECT_EQ(cameras[0].dropEvery, 3);
     EXPECT_EQ(cameras[0].unplugAfterMs.value_or(0), 1500u);
     EXPECT_EQ(cameras[0].unplugBackMs.value_or(0), 200u);
     EXPECT_TRUE(cameras[0].videoInfo2 && cameras[0].busy);

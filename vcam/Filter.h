@@ -138,6 +138,7 @@ private:
     ULONG runs_ = 0;      // how often the filter went to running
     ULONG frames_ = 0;    // frames made since the camera was created; the streaming thread's
     LONG sinceRun_ = 0;   // frames made since the last run; the streaming thread's
+    ULONG made_ = 0;      // frames made, delivered or lost on the way; the streaming thread's
 };
 
 class Filter final : public IBaseFilter, public IPersistPropertyBag, public IAMVideoControl {

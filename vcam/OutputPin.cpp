@@ -418,6 +418,9 @@ void OutputPin::Push() {
         }
         const auto now = Clock::now();
         due = std::max(due + period, now - period);
+        // A camera on a busy bus loses every Nth frame it makes: the next comes a period later.
+        const auto dropEvery = static_cast<ULONG>(filter_.Camera().dropEvery);
+        if (dropEvery > 0 && ++made_ % dropEvery == 0) continue;
         const HRESULT hr = DeliverOne(painter, allocator, input, interval);
         if (hr == S_OK) continue;
         if (FAILED(hr) && hr != VFW_E_NOT_COMMITTED && hr != VFW_E_WRONG_STATE)

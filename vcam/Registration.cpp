@@ -95,6 +95,7 @@ std::vector<std::pair<const wchar_t*, std::wstring>> BagValues(const vork::Descr
     values.emplace_back(L"StreamConfig", Flag(camera.hasStreamConfig));
     values.emplace_back(L"StartDelay", std::to_wstring(camera.startDelayMs));
     values.emplace_back(L"DarkFrames", std::to_wstring(camera.darkFrames));
+    values.emplace_back(L"DropEvery", std::to_wstring(camera.dropEvery));
     if (camera.unplugAfterMs)
         values.emplace_back(L"Unplug", std::to_wstring(*camera.unplugAfterMs) +
                                            (camera.unplugBackMs ? L"/" + std::to_wstring(*camera.unplugBackMs) : L""));

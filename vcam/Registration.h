@@ -19,8 +19,8 @@ namespace vcam {
 
 // The bag's keys that describe a camera, named as in a description file.
 inline const wchar_t* const kDescriptionKeys[] = {
-    L"FriendlyName", L"DevicePath", L"Formats",    L"FrameRate", L"ProcAmp", L"CameraControl",
-    L"StreamConfig", L"StartDelay", L"DarkFrames", L"Unplug",    L"VideoInfo2", L"Busy"};
+    L"FriendlyName", L"DevicePath", L"Formats", L"FrameRate",  L"ProcAmp",    L"CameraControl", L"StreamConfig",
+    L"StartDelay",   L"DarkFrames", L"DropEvery", L"Unplug", L"VideoInfo2", L"Busy",        L"TopDown"};
 // The bag's name of the camera's registered instance.
 inline const wchar_t kInstanceKey[] = L"Instance";
 inline const wchar_t kUnpluggedKey[] = L"Software\\VORK\\vorkvcam\\Unplugged";

@@ -24,6 +24,7 @@ const SubtypeNaming kSubtypes[] = {
 constexpr double kUnreportedRunsAt = 30.0;
 constexpr double kMaxStartDelayMs = 60000;
 constexpr double kMaxDarkFrames = 1000;
+constexpr double kMaxDropEvery = 1000;
 constexpr double kMaxUnplugMs = 3600000;
 
 std::wstring Trim(const std::wstring& s) {
@@ -142,6 +143,7 @@ bool ApplyKey(const std::wstring& key, const std::wstring& value, DescribedCamer
     if (key == L"TopDown") return ParseFlag(value, d.topDown);
     if (key == L"StartDelay") return ParseCount(value, kMaxStartDelayMs, d.startDelayMs);
     if (key == L"DarkFrames") return ParseCount(value, kMaxDarkFrames, d.darkFrames);
+    if (key == L"DropEvery") return ParseCount(value, kMaxDropEvery, d.dropEvery);
     if (key == L"Unplug") return ParseUnplug(value, d);
     if (key == L"Formats") {
         d.formats.clear();

@@ -350,6 +350,7 @@ bool LoadCameraFile(const std::wstring& path, std::vector<CameraId>* added, std:
         d.faults.bindFails = !c.bindWorks;
         d.startDelayMs = c.startDelayMs;
         d.darkFrames = c.darkFrames;
+        d.dropEvery = c.dropEvery;
         d.unplugAfterMs = c.unplugAfterMs;
         d.unplugBackMs = c.unplugBackMs;
         d.videoInfo2 = c.videoInfo2;

@@ -136,6 +136,7 @@ struct Camera {
     unsigned instance = 0;        // counts removals: a filter of an older one is dead
     bool unplugScheduled = false;
     long framesDelivered = 0;
+    long framesMade = 0;  // delivered or lost on the way
     long setFormatCalls = 0;
     ULONG requestedSampleSize = 0;
     VIDEOINFOHEADER requestedVideoInfo{};

@@ -517,11 +517,19 @@ private:
             }
             PictureSettings settings;
             bool dead = false;
+            bool lost = false;
             {
                 std::lock_guard<std::mutex> lock(camera_->mutex);
                 dead = DeadLocked();
-                if (!dead) ++camera_->framesDelivered;
+                const LONG dropEvery = camera_->description.dropEvery;
+                lost = !dead && dropEvery > 0 && ++camera_->framesMade % dropEvery == 0;
+                if (!dead && !lost) ++camera_->framesDelivered;
                 settings = PictureSettings::Of(camera_->description.procAmp);
+            }
+            if (lost) {  // made, and lost on the way: the next comes a frame later
+                ++counter;
+                next = std::max(next + interval, std::chrono::steady_clock::now());
+                continue;
             }
             if (dead) {
                 std::unique_lock<std::mutex> lock(wakeMutex_);

@@ -64,6 +64,7 @@ struct DescribedCamera {
     bool bindWorks = true;         // "Bind=0": creating the camera's filter fails
     DWORD startDelayMs = 0;        // "StartDelay=MS": the first frame comes MS after Run
     LONG darkFrames = 0;           // "DarkFrames=N": the first N frames after Run rise from black
+    LONG dropEvery = 0;            // "DropEvery=N": every Nth frame made is lost on the way, over all runs
     // "Unplug=AFTER_MS[/BACK_MS]": removed AFTER_MS after its first Run, and back
     // BACK_MS later; without BACK_MS it stays away.
     std::optional<DWORD> unplugAfterMs;

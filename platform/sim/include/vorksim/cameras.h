@@ -42,6 +42,7 @@ struct CameraDescription {
     CameraFaults faults;
     DWORD startDelayMs = 0;  // the first frame comes this long after Run
     LONG darkFrames = 0;     // the first frames after Run rise from black
+    LONG dropEvery = 0;      // every Nth frame made is lost, as on a busy USB bus
     // Removed this long after the camera's first Run, and back after the second
     // time; without it, it stays away.
     std::optional<DWORD> unplugAfterMs;
