@@ -21,8 +21,6 @@ vorksim::CameraDescription Webcam(std::vector<vorksim::VideoFormat> formats) {
 
 class RealisticCameraTest : public BoardTest {
 protected:
-    // A grabber opened as the framework opens one, with the channel's colour
-    // mode and size, and without vertical mirroring: frames stay as delivered.
     void TearDown() override {
         CloseAll();  // also after a failed assertion
         BoardTest::TearDown();
@@ -36,6 +34,8 @@ protected:
     }
     std::vector<std::unique_ptr<TestGrabber>> opened_;
 
+    // A grabber opened as the framework opens one, with the channel's colour
+    // mode and size, and without vertical mirroring: frames stay as delivered.
     TestGrabber* Open(int mode, LONG w, LONG h) {
         WriteIni("[G_Channel0]\nMirrorImgVerticalInPlace=0\nColorMode=" + std::to_string(mode) +
                  "\nGrabWidth=" + std::to_string(w) + "\nGrabHeight=" + std::to_string(h) + "\n");

@@ -356,20 +356,4 @@ TEST_F(SimDShowTest, PropertiesHaveRangesAndRejectUnsupportedOnes) {
     EXPECT_EQ(procAmp->GetRange(42, &min, &max, &step, &def, &caps), E_PROP_ID_UNSUPPORTED);
 }
 
-TEST_F(SimDShowTest, CameraFilesDescribeCamerasAndRefuseBadInput) {
-    vorktest::WriteTextFile(dir.path() / "cams.ini",
-                            "[a]\nFriendlyName=USB Camera\nDevicePath=p1\nFormats=320x240 RGB32 15, 640x480 YUY2 30\n"
-                            "[b]\nFriendlyName=USB Camera\nProcAmp=0\nFrameRate=max\n");
-    std::vector<CameraId> ids;
-    std::wstring error;
-    ASSERT_TRUE(LoadCameraFile(dir.File("cams.ini"), &ids, &error)) << std::string(error.begin(), error.end());
-    ASSERT_EQ(ids.size(), 2u);
-    EXPECT_EQ(GetCameraState(ids[0]).videoInfo.bmiHeader.biWidth, 320);
-    RemoveAllCameras();
-    vorktest::WriteTextFile(dir.path() / "bad.ini", "[cam one]\nFormats=640x480 RGB99 30\n");
-    EXPECT_FALSE(LoadCameraFile(dir.File("bad.ini"), &ids, &error));
-    EXPECT_NE(error.find(L"[cam one] Formats"), std::wstring::npos);
-    EXPECT_TRUE(Cameras().empty()) << "a bad file adds no camera";
-}
-
 }  // namespace

@@ -138,13 +138,9 @@ TEST_F(StressTest, GrabbersOnSeveralThreadsWhileTheHostChangesThings) {
         // One graph runs at a time and the host stops them all at every change,
         // so a grabber may wait its whole turn; together they deliver.
         long frames = 0;
-        for (int i = 0; i < grabbers; ++i) {
-            const long delivered = counts[static_cast<size_t>(i)];
-            std::printf("%d grabbers, grabber %d: %ld frames in %.1f s\n", grabbers, i, delivered, seconds);
-            frames += delivered;
-        }
+        for (const Frames& delivered : counts) frames += delivered;
         EXPECT_GT(frames, 0) << "no grabber delivered a frame";
-        std::printf("%d grabbers, host thread: %ld operations\n", grabbers, hostOperations);
+        std::printf("%d grabbers: %ld frames in %.1f s; host thread: %ld operations\n", grabbers, frames, seconds, hostOperations);
         for (auto& g : all) g->DeInitGrabber();
         all.clear();
         vorksim::RemoveAllCameras();

@@ -38,8 +38,6 @@ public:
         connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     }
     ~Connection() { close(fd_); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
 
     bool Send(const std::string& text) { return connected_ && send(fd_, text.data(), text.size(), MSG_NOSIGNAL) > 0; }
     // Up to `bytes` of the answer, or all of it until the server closes.
@@ -101,12 +99,7 @@ Answer Exchange(int port, const Request& r) {
 }
 
 Answer Post(int port, const std::string& path, const std::string& json) {
-    Request r;
-    r.method = "POST";
-    r.path = path;
-    r.type = "application/json";
-    r.body = json;
-    return Exchange(port, r);
+    return Exchange(port, Request{"POST", path, "127.0.0.1:PORT", "", "application/json", json, ""});
 }
 
 class ServeTest : public ::testing::Test {
