@@ -1,7 +1,6 @@
 // Taking pictures: single snaps, continuous acquisition and their failures.
 #include "TestSupport.h"
 
-
 namespace {
 
 using vorktest::BoardTest;
@@ -12,23 +11,13 @@ enum Corner { TopLeft, TopRight, BottomLeft, BottomRight, Nowhere };
 // memory order: the first row is the top.
 Corner MarkerCorner(const BYTE* image, int width, int height, int bpp) {
     const int m = std::min(width, height) / 16;
-    auto white = [&](int x, int y) {
-        const BYTE* p = image + (static_cast<size_t>(y) * width + x) * bpp;
-        return p[0] > 240 && p[1] > 240 && p[2] > 240;
-    };
-    int found = 0;
-    Corner corner = Nowhere;
-    const std::pair<Corner, std::pair<int, int>> probes[] = {{TopLeft, {m, m}},
-                                                             {TopRight, {width - 1 - m, m}},
-                                                             {BottomLeft, {m, height - 1 - m}},
-                                                             {BottomRight, {width - 1 - m, height - 1 - m}}};
-    for (const auto& [c, xy] : probes) {
-        if (white(xy.first, xy.second)) {
-            corner = c;
-            ++found;
-        }
+    const int xs[] = {m, width - 1 - m}, ys[] = {m, height - 1 - m};
+    int found = 0, corner = Nowhere;
+    for (int c = TopLeft; c <= BottomRight; ++c) {
+        const BYTE* p = image + (static_cast<size_t>(ys[c / 2]) * width + xs[c % 2]) * bpp;
+        if (p[0] > 240 && p[1] > 240 && p[2] > 240) corner = c, ++found;
     }
-    return found == 1 ? corner : Nowhere;
+    return found == 1 ? static_cast<Corner>(corner) : Nowhere;
 }
 
 long Counter(const BYTE* image) { return vorksim::DecodeFrameCounter(image, {640, 480, MEDIASUBTYPE_RGB24, 30}); }

@@ -82,70 +82,46 @@ bool Regsvr32(const fs::path& dir, const std::vector<std::string>& options, std:
     return r.exitCode == 0;
 }
 
-// Where the cameras come from and how the program runs.
-class Platform {
-public:
-    virtual ~Platform() = default;
+// The same cases on two platforms: the simulation reads the description file
+// itself; under Wine, vorkvcam is registered for it and vorkgrab.exe runs.
+class CameraPlatforms : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        if (!OnWine()) return;
+        if (WineBin().empty()) GTEST_SKIP() << "VORK_WINE_BIN is not set (scripts/wine-test.sh sets it)";
+        ASSERT_TRUE(WinePrefix::Ready()) << "the Wine prefix could not be made";
+        Describe(kNoCamera);  // no camera of ours, registered or unplugged, whatever an earlier case left
+    }
     // Makes the described cameras the machine's cameras; false with a reason.
-    virtual bool Describe(const fs::path& dir, const std::string& cameras, std::string& why) = 0;
-    virtual ToolResult Run(const fs::path& dir, std::vector<std::string> args) = 0;
-};
-
-class Simulation : public Platform {
-public:
-    bool Describe(const fs::path& dir, const std::string& cameras, std::string&) override {
-        if (cameras == kDefaultCamera) fs::remove(dir / "cams.ini");
-        else WriteTextFile(dir / "cams.ini", cameras);
-        return true;
+    bool Describe(const std::string& cameras, std::string& why) {
+        if (!OnWine()) {
+            if (cameras == kDefaultCamera) fs::remove(dir.path() / "cams.ini");
+            else WriteTextFile(dir.path() / "cams.ini", cameras);
+            return true;
+        }
+        if (cameras == kDefaultCamera) return Regsvr32(dir.path(), {}, why);
+        if (cameras == kNoCamera) return Regsvr32(dir.path(), {"/u"}, why);
+        WriteTextFile(dir.path() / "cams.ini", cameras);
+        return Regsvr32(dir.path(), {"/n", "/i:cams.ini"}, why);
     }
-    ToolResult Run(const fs::path& dir, std::vector<std::string> args) override {
-        if (fs::exists(dir / "cams.ini")) args.insert(args.end(), {"--cameras", "cams.ini"});
-        return vorktest::RunTool(dir, args);
+    void Describe(const std::string& cameras) {
+        std::string why;
+        ASSERT_TRUE(Describe(cameras, why)) << why;
     }
-};
-
-class Wine : public Platform {
-public:
-    bool Describe(const fs::path& dir, const std::string& cameras, std::string& why) override {
-        if (cameras == kDefaultCamera) return Regsvr32(dir, {}, why);
-        if (cameras == kNoCamera) return Regsvr32(dir, {"/u"}, why);
-        WriteTextFile(dir / "cams.ini", cameras);
-        return Regsvr32(dir, {"/n", "/i:cams.ini"}, why);
-    }
-    ToolResult Run(const fs::path& dir, std::vector<std::string> args) override {
+    ToolResult Run(std::vector<std::string> args) {
         ToolRun run;
-        run.launcher = {kWineLoader, WineBin() + "/vorkgrab.exe"};
         run.args = std::move(args);
-        ToolResult r = vorktest::RunTool(dir, run);
+        if (!OnWine() && fs::exists(dir.path() / "cams.ini")) run.args.insert(run.args.end(), {"--cameras", "cams.ini"});
+        if (OnWine()) run.launcher = {kWineLoader, WineBin() + "/vorkgrab.exe"};
+        ToolResult r = vorktest::RunTool(dir.path(), run);
         r.out = WithoutCarriageReturns(r.out);
         r.err = WithoutCarriageReturns(r.err);
         return r;
     }
-};
-
-class CameraPlatforms : public ::testing::TestWithParam<std::string> {
-protected:
-    void SetUp() override {
-        if (GetParam() == "Wine") {
-            if (WineBin().empty()) GTEST_SKIP() << "VORK_WINE_BIN is not set (scripts/wine-test.sh sets it)";
-            ASSERT_TRUE(WinePrefix::Ready()) << "the Wine prefix could not be made";
-            platform_ = std::make_unique<Wine>();
-            // No camera of ours, registered or unplugged, whatever an earlier case left.
-            Describe(kNoCamera);
-        } else {
-            platform_ = std::make_unique<Simulation>();
-        }
-    }
-    void Describe(const std::string& cameras) {
-        std::string why;
-        ASSERT_TRUE(platform_->Describe(dir.path(), cameras, why)) << why;
-    }
-    ToolResult Run(std::vector<std::string> args) { return platform_->Run(dir.path(), std::move(args)); }
     std::string Ini() const { return ReadTextFile(dir.path() / "vork.ini"); }
     bool OnWine() const { return GetParam() == "Wine"; }
 
     TempDir dir;
-    std::unique_ptr<Platform> platform_;
 };
 
 const char kTwins[] =
@@ -354,7 +330,7 @@ TEST_P(CameraPlatforms, ABadDescriptionIsRefusedNamingTheKey) {
     for (const Case& c : cases) {
         if (c.wineOnly && !OnWine()) continue;
         std::string message;
-        if (platform_->Describe(dir.path(), c.file, message)) {
+        if (Describe(c.file, message)) {
             const ToolResult r = Run({"list"});
             EXPECT_TRUE(r.exitCode != 0 && !OnWine()) << c.file << r.out;
             message = r.err;

@@ -3,6 +3,7 @@
 // new one when copied.
 #pragma once
 
+#include <memory>
 #include <utility>
 
 template <class T>
@@ -29,7 +30,7 @@ public:
     }
     T* operator=(const CComPtr& other) noexcept { return *this = other.p; }
     T* operator=(CComPtr&& other) noexcept {
-        if (this != &other) {
+        if (this != std::addressof(other)) {  // & is the out-parameter operator below
             T* old = p;
             p = other.p;
             other.p = nullptr;
