@@ -549,4 +549,15 @@ FAULTS
 |
 -         if (errors_)
 +         if (false)
+
+@ G06 acquisition/Snap.cpp
+? SnapTest|GrabThread|FaultTable|FailureTables
+# A frame signalled after the last wait of an earlier run ends the first wait of the next
+-         ResetEvent(g_CB.m_hNewFrameEvent);
+
+@ G07 tools/vorkgrab/SnapCommand.cpp
+? Vorkgrab|CameraPlatforms
+# A snap run that lost a single snap says how many pictures it saved but exits 0
+-         if (errors_)
++         if (errors_ && saver_.saved() == 0)
 GAPS

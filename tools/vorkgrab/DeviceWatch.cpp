@@ -1,5 +1,8 @@
 #include "DeviceWatch.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "vorkplatform.h"
 
 namespace {
@@ -34,3 +37,31 @@ bool DeviceAttached(const std::wstring& devicePath) {
         if (DevicePathOf(moniker) == devicePath) return true;
     }
 }
+
+QuietCamera::QuietCamera(std::wstring devicePath, int timeoutMs, double rate)
+    : devicePath_(std::move(devicePath)), timeoutMs_(timeoutMs),
+      stallMs_(std::max<double>(timeoutMs, rate > 0 ? 2000 / rate : 0)) {}
+
+void QuietCamera::Frame() {
+    lastFrame_ = Clock::now();
+    ++frames_;
+}
+
+double QuietCamera::QuietMs() const {
+    return std::chrono::duration<double, std::milli>(Clock::now() - lastFrame_).count();
+}
+
+std::string QuietCamera::Lost() {
+    constexpr double kLookAfterMs = 500;
+    const double quiet = QuietMs();
+    if (quiet > kLookAfterMs &&
+        std::chrono::duration<double, std::milli>(Clock::now() - lastLook_).count() > kLookAfterMs) {
+        lastLook_ = Clock::now();
+        if (!DeviceAttached(devicePath_)) return "the camera was lost";
+    }
+    if (frames_ >= 2 && quiet > stallMs_)
+        return "the camera stopped delivering for " + std::to_string(static_cast<long>(stallMs_)) + " ms";
+    return "";
+}
+
+bool QuietCamera::Starved() const { return QuietMs() > timeoutMs_; }

@@ -136,7 +136,7 @@ private:
         while (!vork::Interrupted()) {
             PumpMessages();
             if (lost_) WaitForCamera();
-            else if (CameraGone()) Lose();
+            else if (const std::string gone = CameraGone(); !gone.empty()) Lose(gone);
             else if (acquiring_) TakeFrame();
             else std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no camera: only requests
             RunJobs();
@@ -149,22 +149,19 @@ private:
         }
     }
 
-    // An error event 31, or frames stopping with the device gone from the
-    // enumeration.
-    bool CameraGone() {
-        if (g_reports.deviceLost != lostSeen_) return true;
-        const auto quiet = std::chrono::milliseconds(500);
-        if (!acquiring_ || Clock::now() - lastFrame_ < quiet || Clock::now() - lastLook_ < quiet) return false;
-        lastLook_ = Clock::now();
-        return !DeviceAttached(devicePath_);
+    // An error event 31, or a loss that no event reports; why, or empty.
+    std::string CameraGone() {
+        if (g_reports.deviceLost != lostSeen_) return "the camera was lost";
+        return acquiring_ && quiet_ ? quiet_->Lost() : "";
     }
 
     // The board is closed while the camera is away: opening it then would fall
     // back to another camera and rewrite the user's INI file.
-    void Lose() {
+    void Lose(const std::string& why) {
         lostSeen_ = g_reports.deviceLost;
-        if (o_.noReconnect) throw Failure{"the camera was lost", kCameraLost};
-        std::fprintf(stderr, "the camera was lost; waiting for it to come back\n");
+        if (o_.noReconnect) throw Failure{why, kCameraLost};
+        std::fprintf(stderr, "%s; %s\n", why.c_str(),
+                     DeviceAttached(devicePath_) ? "opening it again" : "waiting for it to come back");
         Stop();
         reader_.reset();
         plugin_.Close();
@@ -201,7 +198,6 @@ private:
         reader_.reset();
         acquiring_ = false;
         message_.clear();
-        lastFrame_ = Clock::now();
         VORKCamInfo active{};
         g().GetActCamInfo(active);
         devicePath_ = active.szDevicePath;
@@ -215,7 +211,10 @@ private:
             message_ = e.message;
             return;
         }
+        double rate = 0;
+        if (g().ReadFramerate(rate) != 0) rate = 0;
         acquiring_ = g().StartGrabThread();
+        quiet_ = std::make_unique<QuietCamera>(devicePath_, o_.timeout, rate);
         if (!acquiring_) message_ = "continuous acquisition did not start";
     }
 
@@ -227,7 +226,7 @@ private:
     void TakeFrame() {
         BYTE* image = g().GetLastGrabbedBufferInRingSynced(40);
         if (!image || !g().LockBufferInRing(image)) return;
-        lastFrame_ = Clock::now();
+        quiet_->Frame();
         try {
             latest_ = reader_->Read(image);
         } catch (const Failure& e) {
@@ -579,7 +578,8 @@ private:
     bool lost_ = false;
     int lostSeen_ = 0;
     std::wstring devicePath_;
-    Clock::time_point lastFrame_, lostAt_, lastLook_;
+    Clock::time_point lostAt_, lastLook_;
+    std::unique_ptr<QuietCamera> quiet_;  // of the stream since the last start
     std::map<std::string, std::string> controls_;  // the page's control settings, by name
 };
 

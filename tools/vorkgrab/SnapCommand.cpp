@@ -26,10 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long frames may pause before the enumeration is asked whether the camera
-// is still there.
-constexpr double kLookAfterMs = 500;
-
 std::string Pictures(long long n) { return std::to_string(n) + (n == 1 ? " picture was" : " pictures were"); }
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -95,33 +91,24 @@ private:
     void Stream() {
         Settling settling(o_.skip);
         StartStream();
-        auto lastFrame = Clock::now();
-        auto lastLook = Clock::now();
         while (!Done() && !vork::Interrupted()) {
             PumpMessages();
             if (g_reports.deviceLost != lostSeen_) {
-                Reconnect();
-                lastFrame = Clock::now();
+                Reconnect("the camera was lost");
                 continue;
             }
             // Short waits, so that media events are handled on this thread.
             BYTE* image = g().GetLastGrabbedBufferInRingSynced(100);
             if (!image) {
-                // Frames that stop with the device gone from the enumeration are a
-                // loss too, where no event reports it.
-                if (Since(lastFrame) * 1000 > kLookAfterMs && Since(lastLook) * 1000 > kLookAfterMs) {
-                    lastLook = Clock::now();
-                    if (!DeviceAttached(devicePath_)) {
-                        Reconnect();
-                        lastFrame = Clock::now();
-                        continue;
-                    }
+                if (const std::string lost = quiet_->Lost(); !lost.empty()) {
+                    Reconnect(lost);
+                    continue;
                 }
-                if (g().IsGrabThreadRunning() && Since(lastFrame) * 1000 <= o_.timeout) continue;
+                if (g().IsGrabThreadRunning() && !quiet_->Starved()) continue;
                 starved_ = true;
                 break;
             }
-            lastFrame = Clock::now();
+            quiet_->Frame();
             ++frames_;
             if (backAt_) {
                 std::fprintf(stderr, "the first frame came %.0f ms after the camera was back\n", Since(*backAt_) * 1000);
@@ -150,6 +137,7 @@ private:
         double rate = 0;
         if (g().ReadFramerate(rate) == 0) rate_ = rate;
         if (!g().StartGrabThread()) throw Failure{"continuous acquisition did not start"};
+        quiet_ = std::make_unique<QuietCamera>(devicePath_, o_.timeout, rate_);
     }
 
     void TakeFrame(Settling& settling, BYTE* image) {
@@ -173,13 +161,12 @@ private:
     // The camera went away: the board is closed while the device path is
     // watched, then opened again with the run's settings, which the framework
     // still holds, and the rate and controls that were in force.
-    void Reconnect() {
-        if (!o_.continuous || o_.noReconnect)
-            throw Failure{"the camera was lost", o_.continuous ? kCameraLost : kFailure};
-        std::fprintf(stderr, "%sthe camera was lost; waiting for it to come back\n", progress_ ? "\n" : "");
+    void Reconnect(const std::string& why) {
+        if (!o_.continuous || o_.noReconnect) throw Failure{why, o_.continuous ? kCameraLost : kFailure};
+        std::fprintf(stderr, "%s%s; %s\n", progress_ ? "\n" : "", why.c_str(),
+                     DeviceAttached(devicePath_) ? "opening it again" : "waiting for it to come back");
         const auto away = Clock::now();
-        g().StopGrabThread(true);
-        errors_ += g().GetGrabThreadErrors();
+        g().StopGrabThread(true);  // its failed waits were the loss's
         plugin_.Close();
         while (!DeviceAttached(devicePath_)) {
             if (vork::Interrupted() || Done()) throw Failure{"the camera did not come back", kCameraLost};
@@ -226,6 +213,7 @@ private:
     bool starved_ = false;
     int lostSeen_ = 0;  // device-lost events handled so far
     std::wstring devicePath_;
+    std::unique_ptr<QuietCamera> quiet_;
     double rate_ = 0;
     std::optional<Clock::time_point> backAt_;  // until the first frame after a return
 };
