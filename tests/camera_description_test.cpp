@@ -82,6 +82,7 @@ TEST(CameraDescription, ABadFileNamesWhereAndKeepsNothing) {
         {L"[a]\nStartDelay=60001\n", L"f.ini: [a] StartDelay: bad value \"60001\""},
         {L"[a]\nDarkFrames=1.5\n", L"f.ini: [a] DarkFrames: bad value \"1.5\""},
         {L"[a]\nUnplug=100/3600001\n", L"f.ini: [a] Unplug: bad value \"100/3600001\""},
+        {L"[a]\nFormats=8000x5001 RGB24 30\n", L"f.ini: [a] Formats: bad value \"8000x5001 RGB24 30\""},
         {L"[a]\nFormats=640x480 RGB24 1e3\n", L"f.ini: [a] Formats: bad value \"640x480 RGB24 1e3\""},
         {L"[a]\nColour=1\n", L"f.ini: [a] Colour: unknown key"},
         {L"key=1\n", L"f.ini: line 1: expected a [camera] section and key=value"},

@@ -11,6 +11,8 @@ namespace {
 
 constexpr double kMaxFps = 1000.0;
 constexpr double kMaxSide = 16384;
+// Larger than 8K video (33 megapixels); frames of more would take gigabytes.
+constexpr double kMaxPixels = 40e6;
 
 struct SubtypeNaming {
     const wchar_t* name;
@@ -245,6 +247,7 @@ bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats) {
         VideoFormat f;
         if (!ParsePlainNumber(size.substr(0, x), kMaxSide, width) || !ParsePlainNumber(size.substr(x + 1), kMaxSide, height))
             return false;
+        if (width * height > kMaxPixels) return false;
         f.width = static_cast<LONG>(width);
         f.height = static_cast<LONG>(height);
         if (!ParseRates(fps, f) || !ParseSubtype(subtype, f.subtype)) return false;

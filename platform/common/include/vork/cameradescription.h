@@ -109,7 +109,7 @@ struct PictureSettings {
 };
 
 // "640x480 RGB24 30, 1280x720 RGB32 15, 640x480 YUY2 30/15/5": sizes 1 to
-// 16384, rates up to 1000 written as plain decimals, several separated by '/';
+// 16384 of at most 40 megapixels, rates up to 1000 written as plain decimals, several separated by '/';
 // a rate 0 alone stands for a camera that does not report its rate.
 bool ParseFormats(const std::wstring& text, std::vector<VideoFormat>& formats);
 // The same list written back, so that ParseFormats reads it unchanged.
