@@ -151,6 +151,7 @@ TEST_P(CameraPlatforms, RunsAnswerAsTheCameraAndTheIniFileSay) {
     const std::string fixed = cam + "Formats=320x240 RGB24 30\nStreamConfig=0\n";
     const std::string late = cam + "Formats=320x240 RGB24 30\nStartDelay=300\nDarkFrames=20\n";
     const std::string rates = cam + "Formats=640x480 RGB24 30/15/5, 320x240 RGB24 0\n";
+    const std::string slower = cam + "Formats=640x480 RGB24 30, 1280x720 RGB24 10\n";  // a large size runs slower
     const std::string lossy = cam + "Formats=320x240 RGB24 0.25\nDropEvery=3\n";  // a frame 4 s after a lost one
     const std::string busy = "[cam]\nFriendlyName=Held\nDevicePath=p\nBusy=1\n";
     const std::string twins = cam + "Formats=640x480 RGB24 30, 320x240 RGB24 30\nVideoInfo2=1\n";
@@ -181,7 +182,10 @@ TEST_P(CameraPlatforms, RunsAnswerAsTheCameraAndTheIniFileSay) {
          "   0  USB Camera                        path-1\n   1  Other                             path-2\n*  2  USB Camera_2 ",
          "", {"[DSGRABBER]\nFriendlyNamePart=USB Camera\nDevicePath=path-3\n"}},
         {kTwins, "[DSGRABBER]\nFriendlyNamePart=Missing\nDevicePath=nowhere\n[Other]\nKeep=1\n", withIni, 0,
-         "*  0  USB Camera ", "Missing", {"FriendlyNamePart=USB Camera\n", "[Other]\nKeep=1"}},
+         "(FriendlyNamePart=Missing, DevicePath=nowhere) is not attached; * marks the one opened instead"},
+        {kTwins, "", {"format", "--ini", "vork.ini", "--size", "320x240"}, 1,
+         "(FriendlyNamePart=Missing, DevicePath=nowhere) is not attached; the file was left as it was", "",
+         {"[DSGRABBER]\nFriendlyNamePart=Missing\nDevicePath=nowhere\n[Other]\nKeep=1\n"}},
         {utf8, "", {"list"}, 0,
          "*  0  Kamera \xC3\x9C \xE2\x82\xAC                     p\xC3\xA4th\n"
          "   1  Kamera \xC3\x9C \xE2\x82\xAC_1                   \xE8\xB7\xAF\xE5\xBE\x84\n"},
@@ -196,6 +200,7 @@ TEST_P(CameraPlatforms, RunsAnswerAsTheCameraAndTheIniFileSay) {
         {cam, "", {"snap", "--set", "brightness=15", "--set", "contrast=0", "--out", "flat.bmp"}, 0, "", "", {}, 640, 0, 0.6},
         {cam, "", {"snap", "--set", "roll=5", "--out", "never.bmp"}, 1, ""},
         {bare, "", {"props"}, 0, "whitebalance  not supported\npan           not supported\n"},
+        {bare, "", {"set", "backlight=50"}, 1, "the camera has no backlight control; nothing was set"},
         {formats, "[DSGRABBER]\n", {"format", "--ini", "vork.ini"}, 0, "camera      640x480 RGB24 at 30.000 frames per second"},
         {formats, "", {"format", "--ini", "vork.ini", "--color-mode", "5", "--size", "320x240", "--fps", "15"}, 0, changed},
         {formats, "", {"snap", "--ini", "vork.ini", "--out", "small.bmp"}, 0, "", "", {}, 320},
@@ -212,6 +217,7 @@ TEST_P(CameraPlatforms, RunsAnswerAsTheCameraAndTheIniFileSay) {
         {rates, "", {"format", "--size", "320x240"}, 0, "camera      320x240 RGB24 at 30.000"},  // caps say rate 0
         {lossy, "", {"snap", "--skip", "0", "--count", "3", "--timeout", "2000", "--out", "lossy%d.bmp"}, 1,
          "vorkgrab: 1 frame could not be taken; 3 pictures were saved"},
+        {slower, "", {"format", "--size", "1280x720"}, 0, "camera      1280x720 RGB24 at 10.000"},
         {busy, "", {"list"}, 0, "*  0  Held "},
         {busy, "", {"props"}, 0, "brightness    50% manual"},
         {busy, "", {"snap", "--timeout", "500", "--out", "busy.bmp"}, 1, ""},

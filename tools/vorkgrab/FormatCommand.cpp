@@ -7,26 +7,9 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Session.h"
+#include "vork/host.h"
 
 namespace {
-
-// The rate read back, compared with the one asked: `written` is the result of
-// writing it, or 0 when the board opened with it.
-void CheckRate(CVORKDirectShowGrabber& g, double asked, int written, const char* notHeld) {
-    double now = 0;
-    const int read = g.ReadFramerate(now);
-    // The rate travels as a whole count of 100 ns per frame, so it comes back
-    // only nearly as asked.
-    if (written == 0 && read == 0 && std::fabs(now - asked) <= asked * 1e-3) return;
-    char text[200];
-    if (read == 0)
-        std::snprintf(text, sizeof(text), "--fps %g %s: the camera runs at %.3f frames per second", asked, notHeld,
-                      now);
-    else
-        std::snprintf(text, sizeof(text), "--fps %g %s (result %d), and the rate cannot be read back", asked, notHeld,
-                      written);
-    throw Failure{std::string(text) + "; it offers " + OfferedFormats(g)};
-}
 
 // "15", "29.97": a plain decimal, as the channel's DefFramerate is read.
 std::wstring RateText(double fps) {
@@ -97,6 +80,7 @@ int FormatCommand(Plugin& plugin, const Options& o) {
     if (!g.IsInitialized()) throw Failure{"the camera could not be opened again with the new format"};
     const VORKDSFrameFormat f = CheckDelivery(g, o);
     if (o.fps) CheckRate(g, *o.fps, 0, "is not kept when the camera opens again");
+    if (vork::Interrupted()) throw Failure{"interrupted"};  // the file is put back
     edit.Keep();
     Print(g, f);
     return kSuccess;

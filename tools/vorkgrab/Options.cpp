@@ -107,6 +107,9 @@ std::wstring GrabberName(const std::string& value) {
         if (c < 0x20 || c == 0x7F || c == L'[' || c == L']' || c == L'=' || c == 0xFFFD)
             throw UsageError{"--grabber: '" + Printable(value) +
                              "' holds a character an INI section name cannot (control characters, [ ] =)"};
+    // The profile functions trim section names: such a section is never found again.
+    if (name.front() == L' ' || name.back() == L' ' || name.front() == L'\t' || name.back() == L'\t')
+        throw UsageError{"--grabber: '" + Printable(value) + "' begins or ends with a blank, which an INI section name loses"};
     return name;
 }
 
@@ -126,11 +129,33 @@ std::wstring FileArgument(const std::string& option, const std::string& value) {
     return path;
 }
 
-void CheckCombination(const Options& o) {
+// The options only some commands take; --ini, --grabber, --cameras, --timeout
+// and --verbose are for every command. One given where it does nothing would
+// look applied.
+void CheckOptionsApply(const Options& o, const std::vector<std::string>& given) {
+    static const struct {
+        const char* option;
+        const char* commands;
+    } kFor[] = {{"--out", "snap and serve"},       {"--quality", "snap and serve"}, {"--force", "snap and serve"},
+                {"--count", "snap"},               {"-n", "snap"},                  {"--every", "snap"},
+                {"--seconds", "snap"},             {"--continuous", "snap"},        {"--listen", "serve"},
+                {"--color-mode", "snap, format and serve"}, {"--size", "snap, format and serve"},
+                {"--fps", "snap, format and serve"}};
+    for (const std::string& option : given)
+        for (const auto& f : kFor) {
+            const std::string commands = std::string(" ") + f.commands + " ";
+            if (option == f.option && commands.find(" " + o.command + " ") == std::string::npos &&
+                commands.find(" " + o.command + ",") == std::string::npos)
+                throw UsageError{option + " is for " + f.commands + ", not " + o.command};
+        }
+}
+
+void CheckCombination(const Options& o, const std::vector<std::string>& given) {
     static const char* const kCommands[] = {"list", "snap", "props", "set", "format", "serve"};
     bool known = false;
     for (const char* c : kCommands) known = known || o.command == c;
     if (!known) throw UsageError{"unknown command " + Printable(o.command)};
+    CheckOptionsApply(o, given);
     if (o.command == "set" && o.assignments.empty()) throw UsageError{"set: no NAME=PERCENT given"};
     if (!o.settings.empty() && o.command != "snap") throw UsageError{"--set is for snap; use the set command"};
     if (o.skip >= 0 && o.command != "snap") throw UsageError{"--skip is for snap"};
@@ -150,8 +175,10 @@ void CheckCombination(const Options& o) {
 
 Options ParseOptions(int argc, char** argv) {
     Options o;
+    std::vector<std::string> given;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg.size() > 1 && arg[0] == '-') given.push_back(arg);
         auto value = [&]() -> std::string {
             if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
             return argv[++i];
@@ -192,6 +219,6 @@ Options ParseOptions(int argc, char** argv) {
     }
     if (o.help) return o;
     if (o.command.empty()) throw UsageError{"no command given"};
-    CheckCombination(o);
+    CheckCombination(o, given);
     return o;
 }

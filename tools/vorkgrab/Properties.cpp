@@ -49,7 +49,12 @@ int ReadProperty(CVORKDirectShowGrabber& g, const NamedProperty& p, PropertyValu
         break;
     case PropertyKind::Gain: return g.GetADGain(value.percent, 0);
     case PropertyKind::Offset: return g.GetADOffset(value.percent, 0);
-    case PropertyKind::Backlight: return g.GetBacklightComp(value.percent, value.automatic, value.enabled);
+    case PropertyKind::Backlight: {
+        // Switched off, it is answered without the camera, which may have no such control.
+        double step = 0;
+        if (g.ReadProcAmpStep(VideoProcAmp_BacklightCompensation, step) != 0) return 3;
+        return g.GetBacklightComp(value.percent, value.automatic, value.enabled);
+    }
     }
     value.automatic = flags == kAuto;
     return result;

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <cwchar>
 
 #include "Errors.h"
 #include "ImageFile.h"
 #include "Text.h"
+#include "vork/fspath.h"
 #include "vork/host.h"
 #include "vork/utf8.h"
 
@@ -130,11 +133,38 @@ void Plugin::Close() {
 
 void Plugin::Open(const Options& o) {
     g_cameraBusy = false;
+    const CameraKeys before = CameraKeys::Of(o);
     if (!initDll_(o.grabber.c_str(), 0)) throw Failure{"the framework has no grabber container"};
     initialized_ = true;
     CVORKGrabberContainer* container = GetGrabberContainer();
     grabber_ = dynamic_cast<CVORKDirectShowGrabber*>(container->GetGrabber(container->GetGrabberCount() - 1));
     if (!grabber_) throw Failure{"InitDll created no DirectShow grabber"};
+    PutBackCameraKeys(o, before);
+}
+
+// When the camera the INI file names is missing, the plug-in opens another and
+// writes that one's name into the file. The file is the user's: what the
+// plug-in wrote is put back (a section or file it brought in goes again), and
+// the missing camera is told.
+void Plugin::PutBackCameraKeys(const Options& o, const CameraKeys& before) {
+    missingCamera_.clear();
+    bool changed = false;
+    for (const IniKey& k : before.keys) {
+        std::wstring now;
+        const bool exists = ReadIniValue(o, o.grabber, k.key, now);
+        if (exists == k.existed && (!exists || now == k.value)) continue;
+        changed = true;
+        WritePrivateProfileStringW(o.grabber.c_str(), k.key, k.existed ? k.value.c_str() : nullptr, o.ini.c_str());
+    }
+    if (!changed) return;
+    if (!before.keys[0].value.empty() || !before.keys[1].value.empty())
+        missingCamera_ = "FriendlyNamePart=" + Printable(before.keys[0].value) + ", DevicePath=" + Printable(before.keys[1].value);
+    wchar_t left[4] = L"";
+    if (!before.sectionExisted && GetPrivateProfileStringW(o.grabber.c_str(), nullptr, L"", left, 4, o.ini.c_str()) == 0)
+        WritePrivateProfileStringW(o.grabber.c_str(), nullptr, nullptr, o.ini.c_str());
+    std::error_code ec;
+    if (!before.fileExisted && std::filesystem::file_size(vork::FilePath(o.ini), ec) == 0 && !ec)
+        std::filesystem::remove(vork::FilePath(o.ini), ec);
 }
 
 Plugin::~Plugin() {
@@ -187,7 +217,7 @@ const ChannelKey kChannelKeys[] = {
 
 [[noreturn]] void BadKey(const Options& o, const std::wstring& section, const wchar_t* key, const std::wstring& value,
                          const std::string& why) {
-    throw Failure{Utf8(o.ini) + ": [" + Printable(section) + "] " + Utf8(key) + "=" + Printable(value) + ": " + why};
+    throw Failure{Utf8(IniName(o)) + ": [" + Printable(section) + "] " + Utf8(key) + "=" + Printable(value) + ": " + why};
 }
 
 // Keys the command line gives for the run; the file's values are not used.
@@ -270,6 +300,16 @@ bool HasSection(const Options& o, const std::wstring& section) {
 
 }  // namespace
 
+Plugin::CameraKeys Plugin::CameraKeys::Of(const Options& o) {
+    CameraKeys keys;
+    std::error_code ec;
+    keys.fileExisted = std::filesystem::exists(vork::FilePath(o.ini), ec);
+    keys.sectionExisted = HasSection(o, o.grabber);
+    for (IniKey& k : keys.keys)
+        if (!(k.existed = ReadIniValue(o, o.grabber, k.key, k.value))) k.value.clear();
+    return keys;
+}
+
 void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::wstring& value) {
     Change change{section, key, false, L"", HasSection(o_, section)};
     change.existed = ReadIniValue(o_, section, key, change.old);
@@ -291,8 +331,12 @@ IniEdit::~IniEdit() {
     for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
         WritePrivateProfileStringW(it->section.c_str(), it->key.c_str(), it->existed ? it->old.c_str() : nullptr,
                                    o_.ini.c_str());
-        // A section the edit brought in goes with its last key.
-        if (!it->sectionExisted) WritePrivateProfileStringW(it->section.c_str(), nullptr, nullptr, o_.ini.c_str());
+        // A section the edit brought in goes with its last key, unless another
+        // process has put keys of its own into it meanwhile.
+        wchar_t keys[4] = L"";
+        if (!it->sectionExisted &&
+            GetPrivateProfileStringW(it->section.c_str(), nullptr, L"", keys, 4, o_.ini.c_str()) == 0)
+            WritePrivateProfileStringW(it->section.c_str(), nullptr, nullptr, o_.ini.c_str());
     }
 }
 
@@ -315,7 +359,7 @@ const char* SubtypeName(const GUID& subtype) {
         const char* name;
     } kNames[] = {{&MEDIASUBTYPE_RGB8, "RGB8"},   {&MEDIASUBTYPE_RGB555, "RGB555"}, {&MEDIASUBTYPE_RGB565, "RGB565"},
                   {&MEDIASUBTYPE_RGB24, "RGB24"}, {&MEDIASUBTYPE_RGB32, "RGB32"},   {&MEDIASUBTYPE_YUY2, "YUY2"},
-                  {&MEDIASUBTYPE_MJPG, "MJPG"}};
+                  {&MEDIASUBTYPE_MJPG, "MJPG"},   {&MEDIASUBTYPE_NV12, "NV12"}};
     for (const auto& n : kNames)
         if (IsEqualGUID(subtype, *n.guid)) return n.name;
     return "other";
@@ -339,12 +383,28 @@ std::string OfferedFormats(CVORKDirectShowGrabber& g) {
     for (int i = 0; i < count && i < kShown; ++i) {
         char item[96];
         std::snprintf(item, sizeof(item), "%s%ldx%ld %s %g", i ? ", " : "", static_cast<long>(formats[i].width),
-                      static_cast<long>(formats[i].height), SubtypeName(formats[i].subtype),
+                      std::labs(static_cast<long>(formats[i].height)), SubtypeName(formats[i].subtype),
                       formats[i].framesPerSecond);
         text += item;
     }
     if (count > kShown) text += ", and " + std::to_string(count - kShown) + " more";
     return text;
+}
+
+void CheckRate(CVORKDirectShowGrabber& g, double asked, int written, const char* notHeld) {
+    double now = 0;
+    const int read = g.ReadFramerate(now);
+    // The rate travels as a whole count of 100 ns per frame, so it comes back
+    // only nearly as asked.
+    if (written == 0 && read == 0 && std::fabs(now - asked) <= asked * 1e-3) return;
+    char text[200];
+    if (read == 0)
+        std::snprintf(text, sizeof(text), "--fps %g %s: the camera runs at %.3f frames per second", asked, notHeld,
+                      now);
+    else
+        std::snprintf(text, sizeof(text), "--fps %g %s (result %d), and the rate cannot be read back", asked, notHeld,
+                      written);
+    throw Failure{std::string(text) + "; it offers " + OfferedFormats(g)};
 }
 
 VORKDSFrameFormat CheckDelivery(CVORKDirectShowGrabber& g, const Options& o) {

@@ -44,8 +44,26 @@ public:
     void Close();
     void Open(const Options& o);
     bool IsOpen() const { return grabber_ != nullptr; }
+    // "FriendlyNamePart=..., DevicePath=..." of the INI file when the camera it
+    // names was not found at the last Open and the plug-in took another; empty
+    // when it was found or none is named.
+    const std::string& MissingCamera() const { return missingCamera_; }
 
 private:
+    struct IniKey {
+        const wchar_t* key;
+        bool existed = false;
+        std::wstring value;
+    };
+    // The INI file's camera, as it was before an Open.
+    struct CameraKeys {
+        bool fileExisted = false;
+        bool sectionExisted = false;
+        IniKey keys[2] = {{L"FriendlyNamePart", false, L""}, {L"DevicePath", false, L""}};
+        static CameraKeys Of(const Options& o);
+    };
+    void PutBackCameraKeys(const Options& o, const CameraKeys& before);
+    std::string missingCamera_;
     HMODULE module_ = nullptr;
     bool (*initDll_)(const wchar_t*, int) = nullptr;
     bool (*deInitDll_)() = nullptr;
@@ -56,6 +74,8 @@ private:
 // ---- The channel's settings in the INI file --------------------------------------
 std::wstring ChannelSection(const Options& o);
 
+// --ini as the user gave it.
+inline const std::wstring& IniName(const Options& o) { return o.iniName.empty() ? o.ini : o.iniName; }
 // A key's raw value; false when the key is absent.
 bool ReadIniValue(const Options& o, const std::wstring& section, const wchar_t* key, std::wstring& value);
 
@@ -101,6 +121,11 @@ const char* SubtypeName(const GUID& subtype);
 int ModeOfSubtype(const GUID& subtype);
 // "640x480 RGB24 30, 320x240 RGB24 30, ..." or "nothing the grabber could read".
 std::string OfferedFormats(CVORKDirectShowGrabber& g);
+
+// The rate read back against --fps `asked`; throws Failure saying what the
+// camera runs at and offers when they differ. `written` is the result of
+// writing the rate, or 0 when the board opened with it.
+void CheckRate(CVORKDirectShowGrabber& g, double asked, int written, const char* notHeld);
 
 // The connected format; throws Failure saying what the camera offers when the
 // graph could not be connected, or when a colour mode or size that the command

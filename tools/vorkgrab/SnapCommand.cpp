@@ -38,6 +38,7 @@ public:
 
     int Run() {
         if (!o_.settings.empty()) ApplySettings(g(), o_.settings, false);
+        if (o_.fps) CheckRate(g(), *o_.fps, g().WriteFramerate(*o_.fps), "was not applied");
         reader_ = std::make_unique<FrameReader>(g(), o_, CheckDelivery(g(), o_));
         try {
             if (!o_.continuous && o_.skip == 0) SingleSnaps();

@@ -5,6 +5,7 @@
 // comes from outside, prepares the files and runs the command.
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 #include "Commands.h"
 #include "Errors.h"
@@ -21,6 +22,8 @@ using vork::Utf8;
 
 // The framework keeps its INI path in 256 characters.
 constexpr size_t kMaxIniPath = 255;
+// Larger than any INI file or camera description.
+constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
 
 // An INI file of the program's own when none is given, removed at the end.
 class TemporaryIni {
@@ -59,29 +62,47 @@ void CheckIniPath(const std::wstring& path) {
             throw Failure{"--ini: the folder of " + shown + " does not exist"};
         break;
     }
-    default: break;  // a file, or a link the profile functions follow as Windows does
+    // The profile functions would write through a link to whatever it names.
+    case vork::PathKind::Link: throw Failure{"--ini: " + shown + " is a link; give the file it names"};
+    default: break;
     }
 }
 
 // The framework's reads of a file it cannot read would see no keys at all and
-// open the board with defaults; the file is read once before anything opens.
-void CheckIniReadable(const std::wstring& path) {
+// open the board with defaults; the file is read once before anything opens. A
+// file with NUL bytes but no UTF-16 byte-order mark is no INI file the profile
+// functions can read, nor is one of more than 16 MB.
+std::string ReadIni(const std::wstring& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(vork::FilePath(path), ec)) return;  // made by the first write
+    if (!std::filesystem::exists(vork::FilePath(path), ec)) return "";  // made by the first write
+    const std::string shown = "--ini: " + Printable(path, 300);
+    if (std::filesystem::file_size(vork::FilePath(path), ec) > kMaxFileBytes && !ec)
+        throw Failure{shown + " is larger than 16 MB, which no INI file is"};
     std::ifstream in(vork::FilePath(path), std::ios::binary);
-    char chunk[4096];
-    while (in && in.read(chunk, sizeof(chunk))) {
-    }
-    if (!in.is_open() || in.bad()) throw Failure{"--ini: " + Printable(path, 300) + " cannot be read"};
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.is_open() || in.bad()) throw Failure{shown + " cannot be read"};
+    const bool utf16 = bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0;
+    if (!utf16 && bytes.find('\0') != std::string::npos)
+        throw Failure{shown + " holds NUL bytes but no UTF-16 byte-order mark: not an INI file"};
+    return bytes;
 }
 
+// A description is read whole: a link must name a regular file (not a pipe or
+// a device that never ends), and no description is longer than 16 MB.
 void CheckCameraFile(const std::wstring& path) {
     const std::string shown = Printable(path, 300);
+    std::error_code ec;
     switch (vork::KindOf(path)) {
     case vork::PathKind::Folder: throw Failure{"--cameras: " + shown + " is a folder, not a camera description"};
     case vork::PathKind::Other: throw Failure{"--cameras: " + shown + " is not a regular file"};
+    case vork::PathKind::Link:
+        if (!std::filesystem::is_regular_file(vork::FilePath(path), ec))
+            throw Failure{"--cameras: " + shown + " is a link to no regular file"};
+        break;
     default: break;
     }
+    if (std::filesystem::file_size(vork::FilePath(path), ec) > kMaxFileBytes && !ec)
+        throw Failure{"--cameras: " + shown + " is larger than 16 MB, which no camera description is"};
 }
 
 // Before the camera opens: the first picture's folder can be made and its name
@@ -105,6 +126,12 @@ void CheckOutput(const Options& o) {
 
 int RunCommand(Plugin& plugin, const Options& o) {
     CVORKDirectShowGrabber& g = plugin.grabber();
+    const std::string missing = plugin.MissingCamera();
+    if (!missing.empty() && o.command == "list")
+        std::fprintf(stderr, "vorkgrab: the camera of %s (%s) is not attached; * marks the one opened instead\n",
+                     Utf8(IniName(o)).c_str(), missing.c_str());
+    else if (!missing.empty())
+        throw Failure{"the camera of " + Utf8(IniName(o)) + " (" + missing + ") is not attached; the file was left as it was"};
     if (o.command == "list") return ListCommand(g);
     if (o.command == "serve") return ServeCommand(plugin, o);
     if (!g.IsInitialized()) throw Failure{"no camera could be opened"};
@@ -129,6 +156,7 @@ int Run(const Options& o) {
         Plugin plugin(o);
         PumpMessages();
         result = RunCommand(plugin, o);
+        if (vork::Interrupted()) throw Failure{"interrupted"};
     }
     CoUninitialize();
     return result;
@@ -162,7 +190,16 @@ int main(int argc, char** argv) {
         }
         o.ini = vork::AbsolutePath(o.ini);
         CheckIniPath(o.ini);
-        CheckIniReadable(o.ini);
+        const std::string bytes = ReadIni(o.ini);
+        if (o.command == "format" || o.command == "serve") return Run(o);
+        // The other commands keep nothing, and work on a copy: the plug-in
+        // itself writes into its INI file, e.g. the camera it falls back to.
+        TemporaryIni copy;
+        std::wstring error;
+        if (!vork::WriteFileWhole(copy.path(), std::vector<uint8_t>(bytes.begin(), bytes.end()), true, &error))
+            throw Failure{Utf8(error)};
+        o.iniName = o.ini;
+        o.ini = copy.path();
         return Run(o);
     } catch (const UsageError& e) {
         return Usage(e.message);

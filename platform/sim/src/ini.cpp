@@ -177,7 +177,12 @@ public:
         out.append(bytes_, 0, body_);
         if (!key) {
             if (r.header == std::string::npos) return Keep();
-            out.append(bytes_, body_, r.header - body_);
+            // The last section takes the blank line in front of it along, the one
+            // a write puts before a section it adds: the two undo each other.
+            size_t from = r.header;
+            const size_t blank = BlankLineBefore(r.header);
+            if (r.sectionEnd >= bytes_.size() && blank != std::string::npos && blank > body_) from = blank;
+            out.append(bytes_, body_, from - body_);
             out.append(bytes_, r.sectionEnd, std::string::npos);
         } else if (!value) {
             if (r.entry == std::string::npos) return Keep();
@@ -259,6 +264,15 @@ private:
         for (size_t at = from; at + 1 < bytes_.size(); at += 2)
             if (UnitAt(at) == '\n') return at;
         return std::string::npos;
+    }
+
+    // Where the blank line that ends at `at` begins; npos when that line is not blank.
+    size_t BlankLineBefore(size_t at) const {
+        const size_t u = Unit();
+        if (at < body_ + u || !IsUnit(at - u, '\n')) return std::string::npos;
+        size_t start = at - u;
+        if (start >= body_ + u && IsUnit(start - u, '\r')) start -= u;
+        return start == body_ || (start >= body_ + u && IsUnit(start - u, '\n')) ? start : std::string::npos;
     }
 
     bool EndsLine(size_t end) const { return end >= body_ + (utf16_ ? 2 : 1) && IsUnit(end - (utf16_ ? 2 : 1), '\n'); }
