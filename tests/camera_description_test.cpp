@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "vork/cameradescription.h"
+#include "vork/utf8.h"
 
 namespace {
 
@@ -73,9 +74,12 @@ TEST(CameraDescription, EveryKeyLandsInItsCamera) {
 
 TEST(CameraDescription, ABadFileNamesWhereAndKeepsNothing) {
     struct Case {
-        const wchar_t* text;
+        std::wstring text;
         const wchar_t* error;
     } cases[] = {
+        {L"[a]\nFormats=640x480 RGB24 30\nFormats=320x240 RGB24 30\n", L"f.ini: [a] Formats: given twice"},
+        {std::wstring(L"[a]\nFriendlyName=A\0B\n", 21), L"f.ini: [a] FriendlyName: bad value \"A\\x00B\""},
+        {std::wstring(L"[\0a\0]\0\n", 7), L"f.ini: holds NUL characters in its first line; a description is UTF-8, not UTF-16"},
         {L"[a]\nTopDown=yes\n", L"f.ini: [a] TopDown: bad value \"yes\""},
         {L"[a]\nFormats=640x480 RGB24 30/0\n", L"f.ini: [a] Formats: bad value \"640x480 RGB24 30/0\""},
         {L"[a]\nFormats=640x480 RGB24 30/\n", L"f.ini: [a] Formats: bad value \"640x480 RGB24 30/\""},
@@ -91,7 +95,7 @@ TEST(CameraDescription, ABadFileNamesWhereAndKeepsNothing) {
     for (const Case& c : cases) {
         std::vector<vork::DescribedCamera> cameras(1);
         std::wstring error;
-        EXPECT_FALSE(vork::ParseCameraDescriptions(c.text, L"f.ini", cameras, error)) << c.text;
+        EXPECT_FALSE(vork::ParseCameraDescriptions(c.text, L"f.ini", cameras, error)) << vork::Utf8(c.text);
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(cameras.size(), 1u) << "a bad file changes nothing";
     }

@@ -306,6 +306,7 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
         {"", {"list", "--cameras", "fifolink.ini"}, 1, "--cameras: fifolink.ini is a link to no regular file"},
         {"", {"list", "--grabber", "G "}, 2, "--grabber: 'G ' begins or ends with a blank"},
         {"", {"props", "--size", "320x240"}, 2, "--size is for snap, format and serve, not props"},
+        {"", {"snap", "--seconds", "1", "-n", "2", "--out", "s%d.png"}, 2, "--seconds and --count: give one of them"},
         {"", {"list", "--cameras", "missing.ini"}, 1, "missing.ini: cannot be read"},
         {"", {"list", "--cameras", "camdir"}, 1, "--cameras: camdir is a folder, not a camera description"},
         {"", {"snap", "--cameras", "nocam.ini", "--out", "n.png"}, 1, "no camera could be opened"},

@@ -187,8 +187,8 @@ TEST_P(CameraPlatforms, RunsAnswerAsTheCameraAndTheIniFileSay) {
          "(FriendlyNamePart=Missing, DevicePath=nowhere) is not attached; the file was left as it was", "",
          {"[DSGRABBER]\nFriendlyNamePart=Missing\nDevicePath=nowhere\n[Other]\nKeep=1\n"}},
         {utf8, "", {"list"}, 0,
-         "*  0  Kamera \xC3\x9C \xE2\x82\xAC                     p\xC3\xA4th\n"
-         "   1  Kamera \xC3\x9C \xE2\x82\xAC_1                   \xE8\xB7\xAF\xE5\xBE\x84\n"},
+         "*  0  Kamera \xC3\x9C \xE2\x82\xAC                        p\xC3\xA4th\n"
+         "   1  Kamera \xC3\x9C \xE2\x82\xAC_1                      \xE8\xB7\xAF\xE5\xBE\x84\n"},
         {utf8, "\xEF\xBB\xBF[DSGRABBER]\nDevicePath=\xE8\xB7\xAF\xE5\xBE\x84\n", withIni, 0, "*  1  Kamera"},
         {utf8, "[DSGRABBER]\nDevicePath=\xE8\xB7\xAF\xE5\xBE\x84\n", withIni, 0, "*  0  Kamera"},
         {latin, "[DSGRABBER]\nDevicePath=p\xE4th\nFriendlyNamePart=Kamera\n", withIni, 0, "*  1  Kamera_1"},

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "Commands.h"
@@ -160,6 +161,8 @@ void CheckCombination(const Options& o, const std::vector<std::string>& given) {
     if (o.command == "set" && o.assignments.empty()) throw UsageError{"set: no NAME=PERCENT given"};
     if (!o.settings.empty() && o.command != "snap") throw UsageError{"--set is for snap; use the set command"};
     if (o.skip >= 0 && o.command != "snap") throw UsageError{"--skip is for snap"};
+    const auto gave = [&](const char* option) { return std::find(given.begin(), given.end(), option) != given.end(); };
+    if (gave("--seconds") && (gave("--count") || gave("-n"))) throw UsageError{"--seconds and --count: give one of them"};
     if (o.noReconnect && o.command != "serve" && !(o.command == "snap" && o.continuous))
         throw UsageError{"--no-reconnect is for snap --continuous and serve"};
     if (o.command == "serve") (void)OutputPattern(o.out);

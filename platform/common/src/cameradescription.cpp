@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <set>
 #include <sstream>
 
 #include "vork/frameformat.h"
@@ -127,12 +128,10 @@ CameraProperty Property(LONG min, LONG max, LONG step, LONG def, LONG caps, LONG
 // `known` false for a key that is not one of these.
 bool ApplyKey(const std::wstring& key, const std::wstring& value, DescribedCamera& d, bool& known) {
     known = true;
-    if (key == L"FriendlyName") {
-        d.friendlyName = value;
-        return true;
-    }
-    if (key == L"DevicePath") {
-        d.devicePath = value;
+    // A name or path with a NUL would be cut short by every reader.
+    if (key == L"FriendlyName" || key == L"DevicePath") {
+        if (value.find(L'\0') != std::wstring::npos) return false;
+        (key == L"FriendlyName" ? d.friendlyName : d.devicePath) = value;
         return true;
     }
     if (key == L"PropertyBag") return ParseFlag(value, d.propertyBagWorks);
@@ -297,6 +296,12 @@ std::wstring Shown(const std::wstring& value) {
 bool ParseCameraDescriptions(const std::wstring& text, const std::wstring& origin,
                              std::vector<DescribedCamera>& cameras, std::wstring& error) {
     std::vector<DescribedCamera> parsed;
+    // NUL characters in the first line: a UTF-16 file, read as UTF-8.
+    if (text.substr(0, text.find(L'\n')).find(L'\0') != std::wstring::npos) {
+        error = origin + L": holds NUL characters in its first line; a description is UTF-8, not UTF-16";
+        return false;
+    }
+    std::vector<std::set<std::wstring>> seen;  // the keys of each section so far
     std::wstringstream lines(text);
     std::wstring line;
     int lineNo = 0;
@@ -312,6 +317,7 @@ bool ParseCameraDescriptions(const std::wstring& text, const std::wstring& origi
             }
             parsed.emplace_back();
             parsed.back().section = line.substr(1, line.size() - 2);
+            seen.emplace_back();
             continue;
         }
         const size_t eq = line.find(L'=');
@@ -322,6 +328,10 @@ bool ParseCameraDescriptions(const std::wstring& text, const std::wstring& origi
         const std::wstring key = Trim(line.substr(0, eq));
         const std::wstring value = Trim(line.substr(eq + 1));
         DescribedCamera& d = parsed.back();
+        if (!seen.back().insert(key).second) {
+            error = origin + L": [" + Shown(d.section) + L"] " + Shown(key) + L": given twice";
+            return false;
+        }
         bool known = false;
         if (!ApplyKey(key, value, d, known)) {
             error = origin + L": [" + Shown(d.section) + L"] " + Shown(key) +
