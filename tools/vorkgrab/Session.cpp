@@ -143,9 +143,10 @@ void Plugin::Open(const Options& o) {
 }
 
 // When the camera the INI file names is missing, the plug-in opens another and
-// writes that one's name into the file. The file is the user's: what the
-// plug-in wrote is put back (a section or file it brought in goes again), and
-// the missing camera is told.
+// writes that one's name into the file. The missing camera is told, and in the
+// user's own file what the plug-in wrote is put back (a section or file it
+// brought in goes again); a file of the program's own keeps the camera taken,
+// so that opening the board again after a loss takes the same one.
 void Plugin::PutBackCameraKeys(const Options& o, const CameraKeys& before) {
     missingCamera_.clear();
     bool changed = false;
@@ -154,11 +155,13 @@ void Plugin::PutBackCameraKeys(const Options& o, const CameraKeys& before) {
         const bool exists = ReadIniValue(o, o.grabber, k.key, now);
         if (exists == k.existed && (!exists || now == k.value)) continue;
         changed = true;
-        WritePrivateProfileStringW(o.grabber.c_str(), k.key, k.existed ? k.value.c_str() : nullptr, o.ini.c_str());
+        if (!o.privateIni)
+            WritePrivateProfileStringW(o.grabber.c_str(), k.key, k.existed ? k.value.c_str() : nullptr, o.ini.c_str());
     }
     if (!changed) return;
     if (!before.keys[0].value.empty() || !before.keys[1].value.empty())
         missingCamera_ = "FriendlyNamePart=" + Printable(before.keys[0].value) + ", DevicePath=" + Printable(before.keys[1].value);
+    if (o.privateIni) return;
     wchar_t left[4] = L"";
     if (!before.sectionExisted && GetPrivateProfileStringW(o.grabber.c_str(), nullptr, L"", left, 4, o.ini.c_str()) == 0)
         WritePrivateProfileStringW(o.grabber.c_str(), nullptr, nullptr, o.ini.c_str());

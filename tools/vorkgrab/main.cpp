@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
         if (o.ini.empty()) {
             TemporaryIni temporary;
             o.ini = temporary.path();
+            o.privateIni = true;
             return Run(o);
         }
         o.ini = vork::AbsolutePath(o.ini);
@@ -200,6 +201,7 @@ int main(int argc, char** argv) {
             throw Failure{Utf8(error)};
         o.iniName = o.ini;
         o.ini = copy.path();
+        o.privateIni = true;
         return Run(o);
     } catch (const UsageError& e) {
         return Usage(e.message);
