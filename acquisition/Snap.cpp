@@ -106,9 +106,6 @@ int CVORKDirectShowGrabber::SnapAsyncToRing() {
                 return 2;
             }
         }
-        // No graph runs now: a frame signalled after the last wait of an earlier
-        // run (of any grabber) is not one of this run's.
-        ResetEvent(g_CB.m_hNewFrameEvent);
         HRESULT hr = m_pSampleGrabber->SetOneShot(FALSE);
         if (SUCCEEDED(hr)) hr = m_pSampleGrabber->SetCallback(&g_CB, 1);
         // Without the callback no frame would ever be signalled: the caller is told.

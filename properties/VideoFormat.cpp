@@ -257,14 +257,7 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
             const auto imageSize = static_cast<int32_t>(ImageSizeOf(width, height, info->bmiHeader.biBitCount / 8));
             info->bmiHeader.biSizeImage = static_cast<DWORD>(imageSize);
             type->lSampleSize = static_cast<ULONG>(imageSize);
-            HRESULT hr = config->SetFormat(&type);
-            // A camera that keeps the size only at other rates (a webcam's large
-            // sizes run slower) is asked for its own format of it, at its own rate.
-            VORKTaskMediaType own;
-            if (FAILED(hr) && CameraFormatOfSize(config, type->subtype, width, height, -1, own) &&
-                IsEqualGUID(own->subtype, type->subtype) && own.FrameTime() && *own.FrameTime() != info->AvgTimePerFrame)
-                hr = config->SetFormat(own.get());
-            if (ShowError(hr)) status = 14;
+            if (ShowError(config->SetFormat(&type))) status = 14;
         }
     }
     UpdateCallbackInfo();

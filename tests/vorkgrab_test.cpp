@@ -253,6 +253,7 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
     fs::create_directory_symlink("inidir", Path("dirlink.ini"));
     mkfifo(Path("fifo").c_str(), 0600);  // behind a link it would be read for ever
     fs::create_symlink("fifo", Path("fifolink.ini"));
+    fs::create_symlink("vork.ini", Path("filelink.ini"));
     Write("nul.ini", std::string(64, '\0'));
     Write("afile", "x");
     Write("nocam.ini", "[cam]\nFriendlyName=Broken\nBind=0\n");
@@ -301,7 +302,9 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
         {"", {"list", "--ini", "nofolder/missing.ini"}, 1, "--ini: the folder of"},
         {"", {"list", "--ini", "inidir"}, 1, "--ini: "},
         {"", {"list", "--ini", std::string(300, 'i') + ".ini"}, 1, "--ini: "},
-        {"", {"list", "--ini", "dirlink.ini"}, 1, "--ini: " + (fs::canonical(dir.path()) / "dirlink.ini").string() + " is a link"},
+        {"", {"list", "--ini", "dirlink.ini"}, 1, "--ini: " + (fs::canonical(dir.path()) / "dirlink.ini").string() + " is a link to no regular file"},
+        {"", {"format", "--ini", "filelink.ini"}, 1, "--ini: " + (fs::canonical(dir.path()) / "filelink.ini").string() + " is a link; give the file it names"},
+        {"", {"format", "--ini", "new.ini", "--size", "1x1"}, 1, "--size 1x1 was not applied"},  // and new.ini goes again
         {"", {"list", "--ini", "nul.ini"}, 1, "--ini: " + (fs::canonical(dir.path()) / "nul.ini").string() + " holds NUL bytes"},
         {"", {"list", "--cameras", "fifolink.ini"}, 1, "--cameras: fifolink.ini is a link to no regular file"},
         {"", {"list", "--grabber", "G "}, 2, "--grabber: 'G ' begins or ends with a blank"},

@@ -8,6 +8,7 @@
 #include "Errors.h"
 #include "Session.h"
 #include "vork/host.h"
+#include "vork/utf8.h"
 
 namespace {
 
@@ -76,6 +77,8 @@ int FormatCommand(Plugin& plugin, const Options& o) {
     else if (o.fps) edit.Write(ChannelSection(o), L"DefFramerate", RateText(*o.fps));
     plugin.Reopen(o);
     PumpMessages();
+    if (!plugin.MissingCamera().empty())
+        throw Failure{"the camera of " + vork::Utf8(IniName(o)) + " (" + plugin.MissingCamera() + ") went away; the file was left as it was"};
     CVORKDirectShowGrabber& g = plugin.grabber();
     if (!g.IsInitialized()) throw Failure{"the camera could not be opened again with the new format"};
     const VORKDSFrameFormat f = CheckDelivery(g, o);

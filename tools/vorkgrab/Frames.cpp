@@ -15,8 +15,8 @@ using vork::Utf8;
 FrameReader::FrameReader(CVORKDirectShowGrabber& g, const Options& o, const VORKDSFrameFormat& format) {
     // The grabber measures it from the first frame, waiting 5 s for one after the start.
     if (format.frameBytes <= 0)
-        throw Failure{"the camera gave no frame within 5 s of its start, so the grabber could not measure its frame "
-                      "size"};
+        throw Failure{"the grabber could not measure the frame size (the camera gave no frame within 5 s of its "
+                      "start, or the measurement failed)"};
     frameBytes_ = static_cast<size_t>(format.frameBytes);
     int x = 0, y = 0;
     g.GetGrabRect(x, y, rectWidth_, rectHeight_, -1);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <cwchar>
+#include <cwctype>
 
 #include "Errors.h"
 #include "ImageFile.h"
@@ -296,8 +297,13 @@ bool HasSection(const Options& o, const std::wstring& section) {
     std::vector<wchar_t> names(65536);
     const DWORD n = GetPrivateProfileStringW(nullptr, nullptr, L"", names.data(), static_cast<DWORD>(names.size()),
                                              o.ini.c_str());
+    // Section names are matched regardless of case, as the profile functions match them.
+    const auto lower = [](std::wstring s) {
+        for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(c));
+        return s;
+    };
     for (const wchar_t* name = names.data(); name < names.data() + n && *name; name += std::wcslen(name) + 1)
-        if (section == name) return true;
+        if (lower(section) == lower(name)) return true;
     return false;
 }
 
@@ -314,6 +320,8 @@ Plugin::CameraKeys Plugin::CameraKeys::Of(const Options& o) {
 }
 
 void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::wstring& value) {
+    std::error_code ec;
+    if (changes_.empty()) fileExisted_ = std::filesystem::exists(vork::FilePath(o_.ini), ec);
     Change change{section, key, false, L"", HasSection(o_, section)};
     change.existed = ReadIniValue(o_, section, key, change.old);
     if (!WritePrivateProfileStringW(section.c_str(), key, value.c_str(), o_.ini.c_str()))
@@ -341,6 +349,10 @@ IniEdit::~IniEdit() {
             GetPrivateProfileStringW(it->section.c_str(), nullptr, L"", keys, 4, o_.ini.c_str()) == 0)
             WritePrivateProfileStringW(it->section.c_str(), nullptr, nullptr, o_.ini.c_str());
     }
+    // A file the edit brought in goes when nothing else was put into it.
+    std::error_code ec;
+    if (!changes_.empty() && !fileExisted_ && std::filesystem::file_size(vork::FilePath(o_.ini), ec) == 0 && !ec)
+        std::filesystem::remove(vork::FilePath(o_.ini), ec);
 }
 
 // ---- Formats ----------------------------------------------------------------------------

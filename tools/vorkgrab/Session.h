@@ -113,6 +113,7 @@ private:
     };
     const Options& o_;
     std::vector<Change> changes_;
+    bool fileExisted_ = true;  // before the first change
 };
 
 // ---- What the camera delivers ------------------------------------------------------

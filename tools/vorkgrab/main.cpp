@@ -46,8 +46,9 @@ private:
 };
 
 // A missing INI file is created by the framework's first write, as the Windows
-// profile functions do; its folder must exist.
-void CheckIniPath(const std::wstring& path) {
+// profile functions do; its folder must exist. `writes`: the command writes the
+// file, and the profile functions would write through a link to what it names.
+void CheckIniPath(const std::wstring& path, bool writes) {
     const std::string shown = Printable(path, 300);
     if (path.size() > kMaxIniPath)
         throw Failure{"--ini: " + shown + " is longer than the framework's " + std::to_string(kMaxIniPath) +
@@ -62,8 +63,13 @@ void CheckIniPath(const std::wstring& path) {
             throw Failure{"--ini: the folder of " + shown + " does not exist"};
         break;
     }
-    // The profile functions would write through a link to whatever it names.
-    case vork::PathKind::Link: throw Failure{"--ini: " + shown + " is a link; give the file it names"};
+    case vork::PathKind::Link: {
+        std::error_code ec;
+        if (writes) throw Failure{"--ini: " + shown + " is a link; give the file it names"};
+        if (!std::filesystem::is_regular_file(vork::FilePath(path), ec))
+            throw Failure{"--ini: " + shown + " is a link to no regular file"};
+        break;
+    }
     default: break;
     }
 }
@@ -156,7 +162,10 @@ int Run(const Options& o) {
         Plugin plugin(o);
         PumpMessages();
         result = RunCommand(plugin, o);
-        if (vork::Interrupted()) throw Failure{"interrupted"};
+        // A command that finished its work all the same (format and serve say
+        // their own) is not a success.
+        if (vork::Interrupted() && result == kSuccess && o.command != "format" && o.command != "serve")
+            throw Failure{"interrupted"};
     }
     CoUninitialize();
     return result;
@@ -190,9 +199,10 @@ int main(int argc, char** argv) {
             return Run(o);
         }
         o.ini = vork::AbsolutePath(o.ini);
-        CheckIniPath(o.ini);
+        const bool writes = o.command == "format" || o.command == "serve";
+        CheckIniPath(o.ini, writes);
         const std::string bytes = ReadIni(o.ini);
-        if (o.command == "format" || o.command == "serve") return Run(o);
+        if (writes) return Run(o);
         // The other commands keep nothing, and work on a copy: the plug-in
         // itself writes into its INI file, e.g. the camera it falls back to.
         TemporaryIni copy;

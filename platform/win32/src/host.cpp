@@ -90,7 +90,16 @@ std::wstring AbsolutePath(const std::wstring& path) {
 PathKind KindOf(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
+    // Only symbolic links and junctions are links; other reparse points (cloud
+    // and deduplicated files) are files as any other.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = FindFirstFileW(path.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        if (search == INVALID_HANDLE_VALUE || found.dwReserved0 == IO_REPARSE_TAG_SYMLINK ||
+            found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT)
+            return PathKind::Link;
+    }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
     if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::Other;
     return PathKind::File;
