@@ -558,8 +558,8 @@ FAULTS
 
 @ G07 tools/vorkgrab/main.cpp
 ? Vorkgrab
-# An --ini link is taken, and the profile functions write through it
--     case vork::PathKind::Link: throw Failure{"--ini: " + shown + " is a link; give the file it names"};
+# format takes an --ini link, and the profile functions write through it
+-         if (writes) throw Failure{"--ini: " + shown + " is a link; give the file it names"};
 
 @ G08 tools/vorkgrab/Session.cpp
 ? Vorkgrab|CameraPlatforms
