@@ -21,5 +21,5 @@ while IFS= read -r line; do
 done < <(grep '^ *> ' "$folder/README.txt")
 [ "$steps" -ge 5 ] || { echo "only $steps steps found in README.txt"; exit 1; }
 head -c 8 "$folder/snap.png" | od -An -tx1 | grep -q '89 50 4e 47' || { echo "snap.png is not a PNG picture"; exit 1; }
-grep -q 'FriendlyNamePart=VORK Virtual Camera' "$folder/vork.ini" || { echo "vork.ini names no camera"; exit 1; }
+grep -q 'GrabWidth=320' "$folder/vork.ini" || { echo "vork.ini keeps no size"; exit 1; }
 echo "the win64 package's $steps steps gave a picture"
