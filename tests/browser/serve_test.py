@@ -81,9 +81,10 @@ def main():
         check("the live picture has loaded", live == 1280, live)
         overflow = driver.execute_script("return document.documentElement.scrollWidth - window.innerWidth")
         check("the page fits a 1280-pixel window", overflow <= 0, overflow)
-        info = wait_for(lambda: driver.find_elements(By.CSS_SELECTOR, "#events .info"))
-        check("a first run's fallback reads as information",
-              info and info[0].text == "no camera configured; using HD Camera", info and info[0].text)
+        # Read in the page in one step: the list is drawn anew with every state.
+        info = wait_for(lambda: driver.execute_script(
+            "const e = document.querySelector('#events .info'); return e && e.innerText"))
+        check("a first run's fallback reads as information", info == "no camera configured; using HD Camera", info)
 
         before = state(base)
         wait_for(lambda: driver.find_elements(By.ID, "p-brightness"))
