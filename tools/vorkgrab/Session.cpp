@@ -132,6 +132,27 @@ void Plugin::Close() {
     grabber_ = nullptr;
 }
 
+namespace {
+
+// A key as it was before a write: its old value, or gone; and its section gone
+// with it when the write brought the section in and nothing else (another
+// process's keys) has been put into it since.
+void PutKeyBack(const Options& o, const std::wstring& section, const std::wstring& key, bool existed,
+                const std::wstring& old, bool sectionExisted) {
+    WritePrivateProfileStringW(section.c_str(), key.c_str(), existed ? old.c_str() : nullptr, o.ini.c_str());
+    wchar_t left[4] = L"";
+    if (!sectionExisted && GetPrivateProfileStringW(section.c_str(), nullptr, L"", left, 4, o.ini.c_str()) == 0)
+        WritePrivateProfileStringW(section.c_str(), nullptr, nullptr, o.ini.c_str());
+}
+
+// A file that the program's writes brought in goes again once they are undone.
+void RemoveIfEmpty(const std::wstring& path) {
+    std::error_code ec;
+    if (std::filesystem::file_size(vork::FilePath(path), ec) == 0 && !ec) std::filesystem::remove(vork::FilePath(path), ec);
+}
+
+}  // namespace
+
 void Plugin::Open(const Options& o) {
     g_cameraBusy = false;
     const CameraKeys before = CameraKeys::Of(o);
@@ -156,19 +177,12 @@ void Plugin::PutBackCameraKeys(const Options& o, const CameraKeys& before) {
         const bool exists = ReadIniValue(o, o.grabber, k.key, now);
         if (exists == k.existed && (!exists || now == k.value)) continue;
         changed = true;
-        if (!o.privateIni)
-            WritePrivateProfileStringW(o.grabber.c_str(), k.key, k.existed ? k.value.c_str() : nullptr, o.ini.c_str());
+        if (!o.privateIni) PutKeyBack(o, o.grabber, k.key, k.existed, k.value, before.sectionExisted);
     }
     if (!changed) return;
     if (!before.keys[0].value.empty() || !before.keys[1].value.empty())
         missingCamera_ = "FriendlyNamePart=" + Printable(before.keys[0].value) + ", DevicePath=" + Printable(before.keys[1].value);
-    if (o.privateIni) return;
-    wchar_t left[4] = L"";
-    if (!before.sectionExisted && GetPrivateProfileStringW(o.grabber.c_str(), nullptr, L"", left, 4, o.ini.c_str()) == 0)
-        WritePrivateProfileStringW(o.grabber.c_str(), nullptr, nullptr, o.ini.c_str());
-    std::error_code ec;
-    if (!before.fileExisted && std::filesystem::file_size(vork::FilePath(o.ini), ec) == 0 && !ec)
-        std::filesystem::remove(vork::FilePath(o.ini), ec);
+    if (!o.privateIni && !before.fileExisted) RemoveIfEmpty(o.ini);
 }
 
 Plugin::~Plugin() {
@@ -339,20 +353,9 @@ void IniEdit::Remove(const std::wstring& section, const wchar_t* key) {
 }
 
 IniEdit::~IniEdit() {
-    for (auto it = changes_.rbegin(); it != changes_.rend(); ++it) {
-        WritePrivateProfileStringW(it->section.c_str(), it->key.c_str(), it->existed ? it->old.c_str() : nullptr,
-                                   o_.ini.c_str());
-        // A section the edit brought in goes with its last key, unless another
-        // process has put keys of its own into it meanwhile.
-        wchar_t keys[4] = L"";
-        if (!it->sectionExisted &&
-            GetPrivateProfileStringW(it->section.c_str(), nullptr, L"", keys, 4, o_.ini.c_str()) == 0)
-            WritePrivateProfileStringW(it->section.c_str(), nullptr, nullptr, o_.ini.c_str());
-    }
-    // A file the edit brought in goes when nothing else was put into it.
-    std::error_code ec;
-    if (!changes_.empty() && !fileExisted_ && std::filesystem::file_size(vork::FilePath(o_.ini), ec) == 0 && !ec)
-        std::filesystem::remove(vork::FilePath(o_.ini), ec);
+    for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
+        PutKeyBack(o_, it->section, it->key, it->existed, it->old, it->sectionExisted);
+    if (!changes_.empty() && !fileExisted_) RemoveIfEmpty(o_.ini);
 }
 
 // ---- Formats ----------------------------------------------------------------------------
