@@ -561,11 +561,18 @@ FAULTS
 # format takes an --ini link, and the profile functions write through it
 -         if (writes) throw Failure{"--ini: " + shown + " is a link; give the file it names"};
 
-@ G08 tools/vorkgrab/Session.cpp
+@ G08 tools/vorkgrab/main.cpp
 ? Vorkgrab|CameraPlatforms
-# The camera keys the plug-in rewrites after a fallback stay in the user's INI file
--     PutBackCameraKeys(o, before);
-+     (void)before;
+# format runs the framework on the user's file, which the plug-in writes while it opens
+-         const std::string bytes = ReadIni(o.ini);
++         const std::string bytes = ReadIni(o.ini);
++         if (writes) return Run(o);
+
+@ G11 tools/vorkgrab/Session.cpp
+? Vorkgrab|CameraPlatforms
+# What format keeps never reaches the user's file, only the program's copy
+-     if (o_.iniName.empty()) return;  // the program's own file: nothing to hand on
++     return;
 
 @ G09 tools/vorkgrab/Options.cpp
 ? Vorkgrab

@@ -393,18 +393,39 @@ TEST_F(VorkgrabTest, AnInterruptedRunRemovesItsTemporaryIniFile) {
     }
 }
 
-TEST_F(VorkgrabTest, TheRunsOwnSettingsNeverReachTheUsersIniFile) {
-    Write("vork.ini", "[DSGRABBER_Channel0]\nMirrorImgVerticalInPlace=1\n");
-    ToolRun run;
-    run.args = {"snap", "--continuous", "--seconds", "600", "--size", "320x240", "--color-mode", "5", "--ini",
-                "vork.ini", "--out", "run_%d.ppm"};
-    run.env = {{"TMPDIR", dir.path().string()}};
-    const pid_t pid = vorktest::StartTool(dir.path(), run);
-    Until([&] { return fs::exists(Path("run_0.ppm")); });  // the run's settings are in force
-    kill(pid, SIGKILL);
-    vorktest::WaitForTool(pid);
-    ASSERT_TRUE(fs::exists(Path("run_0.ppm")));
-    EXPECT_EQ(ReadTextFile(Path("vork.ini")), "[DSGRABBER_Channel0]\nMirrorImgVerticalInPlace=1\n");
+// Killed (SIGKILL) in the middle: a snap whose settings are in force, and a
+// format right after the plug-in wrote the camera it took into its INI file
+// (the program's copy): the user's file is as it was.
+TEST_F(VorkgrabTest, AKilledRunLeavesTheUsersIniFileAsItWas) {
+    const std::string ini = "[DSGRABBER_Channel0]\nMirrorImgVerticalInPlace=1\n";
+    Write("slow.ini", "[cam]\nFriendlyName=Slow\nDevicePath=s\nStartDelay=3000\n");
+    fs::create_directory(Path("tmp"));
+    const auto copyNamesCamera = [&] {
+        for (const auto& entry : fs::directory_iterator(Path("tmp")))
+            if (ReadTextFile(entry.path()).find("FriendlyNamePart=Slow") != std::string::npos) return true;
+        return false;
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::function<bool()> reached;
+    } cases[] = {{{"snap", "--continuous", "--seconds", "600", "--size", "320x240", "--color-mode", "5", "--out",
+                   "run_%d.ppm"},
+                  [&] { return fs::exists(Path("run_0.ppm")); }},
+                 {{"format", "--cameras", "slow.ini", "--size", "320x240"}, copyNamesCamera}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        Write("vork.ini", ini);
+        ToolRun run;
+        run.args = c.args;
+        run.args.insert(run.args.end(), {"--ini", "vork.ini"});
+        run.env = {{"TMPDIR", Path("tmp").string()}};
+        const pid_t pid = vorktest::StartTool(dir.path(), run);
+        Until(c.reached);
+        kill(pid, SIGKILL);
+        vorktest::WaitForTool(pid);
+        EXPECT_TRUE(c.reached());
+        EXPECT_EQ(ReadTextFile(Path("vork.ini")), ini);
+    }
 }
 
 }  // namespace

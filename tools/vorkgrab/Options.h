@@ -12,8 +12,7 @@ struct Options {
     std::vector<std::string> assignments;  // set: NAME=PERCENT[:auto|:manual]
     std::vector<std::string> settings;     // snap --set: the same, applied before the pictures
     std::wstring ini;                      // absolute once the program runs: the file the framework reads
-    std::wstring iniName;                  // --ini as messages name it, when `ini` is a copy of it
-    bool privateIni = false;               // `ini` is the program's own: a copy, or a temporary file
+    std::wstring iniName;                  // --ini, when `ini` is the program's copy of it
     std::wstring cameras;
     std::wstring out = L"snaps/frame_%03d.png";
     std::wstring grabber = L"DSGRABBER";

@@ -137,12 +137,12 @@ namespace {
 // A key as it was before a write: its old value, or gone; and its section gone
 // with it when the write brought the section in and nothing else (another
 // process's keys) has been put into it since.
-void PutKeyBack(const Options& o, const std::wstring& section, const std::wstring& key, bool existed,
+void PutKeyBack(const std::wstring& file, const std::wstring& section, const std::wstring& key, bool existed,
                 const std::wstring& old, bool sectionExisted) {
-    WritePrivateProfileStringW(section.c_str(), key.c_str(), existed ? old.c_str() : nullptr, o.ini.c_str());
+    WritePrivateProfileStringW(section.c_str(), key.c_str(), existed ? old.c_str() : nullptr, file.c_str());
     wchar_t left[4] = L"";
-    if (!sectionExisted && GetPrivateProfileStringW(section.c_str(), nullptr, L"", left, 4, o.ini.c_str()) == 0)
-        WritePrivateProfileStringW(section.c_str(), nullptr, nullptr, o.ini.c_str());
+    if (!sectionExisted && GetPrivateProfileStringW(section.c_str(), nullptr, L"", left, 4, file.c_str()) == 0)
+        WritePrivateProfileStringW(section.c_str(), nullptr, nullptr, file.c_str());
 }
 
 // A file that the program's writes brought in goes again once they are undone.
@@ -161,28 +161,25 @@ void Plugin::Open(const Options& o) {
     CVORKGrabberContainer* container = GetGrabberContainer();
     grabber_ = dynamic_cast<CVORKDirectShowGrabber*>(container->GetGrabber(container->GetGrabberCount() - 1));
     if (!grabber_) throw Failure{"InitDll created no DirectShow grabber"};
-    PutBackCameraKeys(o, before);
+    NoteMissingCamera(o, before);
 }
 
 // When the camera the INI file names is missing, the plug-in opens another and
-// writes that one's name into the file. The missing camera is told, and in the
-// user's own file what the plug-in wrote is put back (a section or file it
-// brought in goes again); a file of the program's own keeps the camera taken,
-// so that opening the board again after a loss takes the same one.
-void Plugin::PutBackCameraKeys(const Options& o, const CameraKeys& before) {
+// writes that one's name into the file: the missing camera is told. The file is
+// the program's own (a copy of --ini, or a temporary one), and keeps the camera
+// taken, so that opening the board again after a loss takes the same one.
+void Plugin::NoteMissingCamera(const Options& o, const CameraKeys& before) {
     missingCamera_.clear();
-    bool changed = false;
+    if (before.keys[0].value.empty() && before.keys[1].value.empty()) return;  // none named
     for (const IniKey& k : before.keys) {
         std::wstring now;
         const bool exists = ReadIniValue(o, o.grabber, k.key, now);
-        if (exists == k.existed && (!exists || now == k.value)) continue;
-        changed = true;
-        if (!o.privateIni) PutKeyBack(o, o.grabber, k.key, k.existed, k.value, before.sectionExisted);
+        if (exists != k.existed || (exists && now != k.value)) {
+            missingCamera_ =
+                "FriendlyNamePart=" + Printable(before.keys[0].value) + ", DevicePath=" + Printable(before.keys[1].value);
+            return;
+        }
     }
-    if (!changed) return;
-    if (!before.keys[0].value.empty() || !before.keys[1].value.empty())
-        missingCamera_ = "FriendlyNamePart=" + Printable(before.keys[0].value) + ", DevicePath=" + Printable(before.keys[1].value);
-    if (!o.privateIni && !before.fileExisted) RemoveIfEmpty(o.ini);
 }
 
 Plugin::~Plugin() {
@@ -325,18 +322,13 @@ bool HasSection(const Options& o, const std::wstring& section) {
 
 Plugin::CameraKeys Plugin::CameraKeys::Of(const Options& o) {
     CameraKeys keys;
-    std::error_code ec;
-    keys.fileExisted = std::filesystem::exists(vork::FilePath(o.ini), ec);
-    keys.sectionExisted = HasSection(o, o.grabber);
     for (IniKey& k : keys.keys)
         if (!(k.existed = ReadIniValue(o, o.grabber, k.key, k.value))) k.value.clear();
     return keys;
 }
 
 void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::wstring& value) {
-    std::error_code ec;
-    if (changes_.empty()) fileExisted_ = std::filesystem::exists(vork::FilePath(o_.ini), ec);
-    Change change{section, key, false, L"", HasSection(o_, section)};
+    Change change{section, key, false, L"", HasSection(o_, section), value};
     change.existed = ReadIniValue(o_, section, key, change.old);
     if (!WritePrivateProfileStringW(section.c_str(), key, value.c_str(), o_.ini.c_str()))
         throw Failure{"cannot write " + Utf8(o_.ini)};
@@ -344,7 +336,7 @@ void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::
 }
 
 void IniEdit::Remove(const std::wstring& section, const wchar_t* key) {
-    Change change{section, key, false, L"", HasSection(o_, section)};
+    Change change{section, key, false, L"", HasSection(o_, section), std::nullopt};
     change.existed = ReadIniValue(o_, section, key, change.old);
     if (!change.existed) return;
     if (!WritePrivateProfileStringW(section.c_str(), key, nullptr, o_.ini.c_str()))
@@ -354,8 +346,29 @@ void IniEdit::Remove(const std::wstring& section, const wchar_t* key) {
 
 IniEdit::~IniEdit() {
     for (auto it = changes_.rbegin(); it != changes_.rend(); ++it)
-        PutKeyBack(o_, it->section, it->key, it->existed, it->old, it->sectionExisted);
-    if (!changes_.empty() && !fileExisted_) RemoveIfEmpty(o_.ini);
+        PutKeyBack(o_.ini, it->section, it->key, it->existed, it->old, it->sectionExisted);
+}
+
+// The framework worked on a copy of the user's file: the kept changes, and only
+// they, go into the user's file, each one whole. One that cannot be written
+// takes back those before it, and a file they brought in goes again.
+void IniEdit::Keep() {
+    const std::vector<Change> kept = std::move(changes_);
+    changes_.clear();
+    if (o_.iniName.empty()) return;  // the program's own file: nothing to hand on
+    const std::wstring& file = o_.iniName;
+    std::error_code ec;
+    const bool fileExisted = std::filesystem::exists(vork::FilePath(file), ec);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        const Change& c = kept[i];
+        if (WritePrivateProfileStringW(c.section.c_str(), c.key.c_str(), c.value ? c.value->c_str() : nullptr,
+                                       file.c_str()))
+            continue;
+        for (size_t j = i; j-- > 0;)
+            PutKeyBack(file, kept[j].section, kept[j].key, kept[j].existed, kept[j].old, kept[j].sectionExisted);
+        if (!fileExisted) RemoveIfEmpty(file);
+        throw Failure{"cannot write " + Utf8(file)};
+    }
 }
 
 // ---- Formats ----------------------------------------------------------------------------

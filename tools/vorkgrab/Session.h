@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,12 +58,10 @@ private:
     };
     // The INI file's camera, as it was before an Open.
     struct CameraKeys {
-        bool fileExisted = false;
-        bool sectionExisted = false;
         IniKey keys[2] = {{L"FriendlyNamePart", false, L""}, {L"DevicePath", false, L""}};
         static CameraKeys Of(const Options& o);
     };
-    void PutBackCameraKeys(const Options& o, const CameraKeys& before);
+    void NoteMissingCamera(const Options& o, const CameraKeys& before);
     std::string missingCamera_;
     HMODULE module_ = nullptr;
     bool (*initDll_)(const wchar_t*, int) = nullptr;
@@ -101,7 +100,7 @@ public:
     void Write(const wchar_t* key, int value);
     void Write(const std::wstring& section, const wchar_t* key, const std::wstring& value);
     void Remove(const std::wstring& section, const wchar_t* key);
-    void Keep() { changes_.clear(); }
+    void Keep();
 
 private:
     struct Change {
@@ -110,10 +109,10 @@ private:
         bool existed;
         std::wstring old;
         bool sectionExisted;
+        std::optional<std::wstring> value;  // none: the key goes
     };
     const Options& o_;
     std::vector<Change> changes_;
-    bool fileExisted_ = true;  // before the first change
 };
 
 // ---- What the camera delivers ------------------------------------------------------

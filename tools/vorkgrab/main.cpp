@@ -195,23 +195,22 @@ int main(int argc, char** argv) {
         if (o.ini.empty()) {
             TemporaryIni temporary;
             o.ini = temporary.path();
-            o.privateIni = true;
             return Run(o);
         }
         o.ini = vork::AbsolutePath(o.ini);
         const bool writes = o.command == "format" || o.command == "serve";
         CheckIniPath(o.ini, writes);
         const std::string bytes = ReadIni(o.ini);
-        if (writes) return Run(o);
-        // The other commands keep nothing, and work on a copy: the plug-in
-        // itself writes into its INI file, e.g. the camera it falls back to.
+        // The framework works on a copy: the plug-in itself writes into its INI
+        // file (the camera it falls back to), and a program killed in the middle
+        // leaves the user's file as it was. Only what format and serve keep goes
+        // into the user's file, at the end.
         TemporaryIni copy;
         std::wstring error;
         if (!vork::WriteFileWhole(copy.path(), std::vector<uint8_t>(bytes.begin(), bytes.end()), true, &error))
             throw Failure{Utf8(error)};
         o.iniName = o.ini;
         o.ini = copy.path();
-        o.privateIni = true;
         return Run(o);
     } catch (const UsageError& e) {
         return Usage(e.message);
