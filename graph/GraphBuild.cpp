@@ -81,7 +81,10 @@ bool CVORKDirectShowGrabber::InitBoard() {
     if (ShowError(m_pGraph->AddFilter(m_pCapSource, L"Source"))) return false;
     if (ShowError(m_pGraph->AddFilter(m_pGrabberFilter, L"Grabber"))) return false;
     if (ShowError(m_pGraph->AddFilter(m_pNullRenderer, L"NullRender"))) return false;
-    m_pMediaType->majortype = MEDIATYPE_Video;
+    {
+        VORKCameraLock lock;
+        m_pMediaType->majortype = MEDIATYPE_Video;
+    }
     if (ShowError(m_pSampleGrabber->SetBufferSamples(TRUE))) return false;
     if (ShowError(m_pSampleGrabber->SetOneShot(TRUE))) return false;
     if (ShowError(m_pSampleGrabber->SetCallback(nullptr, 1))) return false;
@@ -145,7 +148,13 @@ int CVORKDirectShowGrabber::ConnectGraph() {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::ConnectGraph: Graph not built!", 16, 2);
         return 16;
     }
-    m_pSampleGrabber->SetMediaType(m_pMediaType);
+    AM_MEDIA_TYPE requested{};
+    {
+        // A copy taken under the lock: another thread may be writing a colour mode.
+        VORKCameraLock lock;
+        requested = *m_pMediaType;
+    }
+    m_pSampleGrabber->SetMediaType(&requested);
     m_pSourceOutPin = GetOutPin(m_pCapSource, 0);
     m_pGrabberInPin = GetInPin(m_pGrabberFilter, 0);
     m_pGrabberOutPin = GetOutPin(m_pGrabberFilter, 0);

@@ -158,7 +158,12 @@ int CVORKDirectShowGrabber::WriteColorMode(VORKColorMode mode) {
         m_nActColorMode = mode;
     }
     DisconnectGraph();
-    m_pMediaType->subtype = subtype;
+    {
+        // The grab thread reads the subtype (the bytes per pixel of a frame it
+        // mirrors) while the host changes it.
+        VORKCameraLock lock;
+        m_pMediaType->subtype = subtype;
+    }
     const int result = ConnectGraph();
     if (result == 0 || !m_pSourceOutPin) return result;
     // A camera that was told a format (a frame rate, a size) offers only that
@@ -172,6 +177,7 @@ int CVORKDirectShowGrabber::WriteColorMode(VORKColorMode mode) {
 }
 
 int CVORKDirectShowGrabber::ReadColorMode(VORKColorMode& mode) {
+    VORKCameraLock lock;
     mode = GetVORKColorModeFromDXVideoMode(m_pMediaType->subtype);
     return 0;
 }
