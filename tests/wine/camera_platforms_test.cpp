@@ -371,9 +371,7 @@ TEST_P(CameraPlatforms, APulledCameraIsWaitedForUnderItsDevicePath) {
         for (const auto& file : fs::directory_iterator(dir.path() / back)) EXPECT_EQ(Decode(file.path()).width, 320) << file;
         EXPECT_EQ(Ini(), ini);
     }
-    ToolResult r = Run({"list"});
-    EXPECT_EQ(r.out, "*  0  Pulled                            p\n");
-    r = Run({"snap", "--continuous", "--seconds", "4", "--no-reconnect", "--out", "b/%03d.bmp"});
+    ToolResult r = Run({"snap", "--continuous", "--seconds", "4", "--no-reconnect", "--out", "b/%03d.bmp"});
     EXPECT_EQ(r.exitCode, 3) << r.err;
 }
 
