@@ -132,6 +132,9 @@ void CVORKDirectShowGrabber::CloseBoard() {
 }
 
 int CVORKDirectShowGrabber::ConnectGraph() {
+    // The host's thread and the grab thread may both find the graph
+    // disconnected: the pins are stored by one of them at a time.
+    VORKCameraLock hold;
     if (IsConnected()) {
         VORKWriteErrorLog(
             L"CVORKDirectShowGrabber::ConnectGraph: Warning, graph is connected and will be disconnected before "
@@ -148,13 +151,7 @@ int CVORKDirectShowGrabber::ConnectGraph() {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::ConnectGraph: Graph not built!", 16, 2);
         return 16;
     }
-    AM_MEDIA_TYPE requested{};
-    {
-        // A copy taken under the lock: another thread may be writing a colour mode.
-        VORKCameraLock lock;
-        requested = *m_pMediaType;
-    }
-    m_pSampleGrabber->SetMediaType(&requested);
+    m_pSampleGrabber->SetMediaType(m_pMediaType);
     m_pSourceOutPin = GetOutPin(m_pCapSource, 0);
     m_pGrabberInPin = GetInPin(m_pGrabberFilter, 0);
     m_pGrabberOutPin = GetOutPin(m_pGrabberFilter, 0);
@@ -162,7 +159,6 @@ int CVORKDirectShowGrabber::ConnectGraph() {
     if (ShowError(m_pGraph->Connect(m_pSourceOutPin, m_pGrabberInPin))) return 16;
     if (ShowError(m_pGraph->Connect(m_pGrabberOutPin, m_pNullRendererInPin))) return 16;
     if (UpdateCallbackInfo() != 0) return 16;
-    VORKCameraLock lock;
     m_bConnected = true;
     return 0;
 }

@@ -146,6 +146,10 @@ int CVORKDirectShowGrabber::WriteColorMode(VORKColorMode mode) {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteColorMode: No valid grabber object!", 2, 2);
         return 0;
     }
+    // Held to the reconnection: no other thread starts or connects the graph
+    // meanwhile, and the grab thread reads the subtype for the bytes per pixel
+    // of the frames it mirrors.
+    VORKCameraLock hold;
     if (!AreAllGraphsStopped()) {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteColorMode: Warning, some graph is still runnning, will be "
                           L"stopped now!",
@@ -153,17 +157,9 @@ int CVORKDirectShowGrabber::WriteColorMode(VORKColorMode mode) {
         StopAllGraphs();
     }
     const GUID subtype = GetDXVideoModeFromVORKColorMode(mode);
-    {
-        VORKCameraLock lock;
-        m_nActColorMode = mode;
-    }
+    m_nActColorMode = mode;
     DisconnectGraph();
-    {
-        // The grab thread reads the subtype (the bytes per pixel of a frame it
-        // mirrors) while the host changes it.
-        VORKCameraLock lock;
-        m_pMediaType->subtype = subtype;
-    }
+    m_pMediaType->subtype = subtype;
     const int result = ConnectGraph();
     if (result == 0 || !m_pSourceOutPin) return result;
     // A camera that was told a format (a frame rate, a size) offers only that
@@ -203,6 +199,8 @@ int CVORKDirectShowGrabber::WriteGrabRect(int& x, int& y, int& width, int& heigh
         VORKWriteErrorLog(text, 14, 2);
         return 14;
     }
+    // Held to the end: no other thread starts or connects the graph meanwhile.
+    VORKCameraLock hold;
     if (!m_pSourceOutPin) {
         VORKWriteErrorLog(L"CVORKDirectShowGrabber::WriteGrabRect: No valid source pin object!", 14, 2);
         return 14;
@@ -299,6 +297,8 @@ int CVORKDirectShowGrabber::ConnectedSource(const wchar_t* operation) {
 }
 
 int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
+    // Held to the restart, so that no other thread connects or starts a graph meanwhile.
+    VORKCameraLock lock;
     if (const int status = ConnectedSource(L"WriteFramerate"); status != 0) return status;
     // A rate whose frame time is not a positive count of 100 ns units has no
     // format to ask for.
@@ -310,8 +310,6 @@ int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
         VORKWriteErrorLog(text, 14, 2);
         return 14;
     }
-    // Held to the restart, so that no other thread starts a graph meanwhile.
-    VORKCameraLock lock;
     const bool wasRunning = IsGraphRunning();
     if (!AreAllGraphsStopped()) {
         StopAllGraphs();
