@@ -90,7 +90,7 @@ Answer Exchange(int port, const Request& r) {
                        "\r\nConnection: close\r\n";
     if (!r.origin.empty()) text += "Origin: " + WithPort(r.origin, port) + "\r\n";
     if (!r.type.empty()) text += "Content-Type: " + r.type + "\r\n";
-    if (r.method == "POST" && r.headers.find("Transfer-Encoding") == std::string::npos)
+    if (r.method == "POST" && !r.body.empty() && r.headers.find("Transfer-Encoding") == std::string::npos)
         text += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
     text += WithPort(r.headers, port);
     Connection c(port);
@@ -184,11 +184,14 @@ TEST_F(ServeTest, OnlyItsOwnPageChangesAnything) {
         {"a JSON body that is not an object", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "[1]", ""}, 400},
         {"a body over the limit", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", std::string(100000, ' ') + json, ""}, 413},
         {"a body of unknown length", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "5\r\n{    \r\n0\r\n\r\n", "Transfer-Encoding: chunked\r\n"}, 411},
+        {"a stop with no length (its body read until the client hangs up)", {"POST", "/api/stop", "127.0.0.1:PORT", "", "application/json", "", ""}, 411},
         {"a second Host", {"GET", "/api/state", "127.0.0.1:PORT", "", "", "", "Host: attacker.example:PORT\r\n"}, 400},
         {"the stream in another site's <img>", {"GET", "/stream", "127.0.0.1:PORT", "", "", "", "Sec-Fetch-Site: cross-site\r\n"}, 403},
         {"a link from another site to the page", {"GET", "/", "127.0.0.1:PORT", "", "", "", "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\n"}, 200},
         {"the page itself", {"GET", "/", "localhost:PORT", "", "", "", ""}, 200},
         {"the page's own change", {"POST", "/api/set", "localhost:PORT", "http://localhost:PORT", "application/json", "{\"name\":\"brightness\",\"value\":20}", ""}, 200},
+        {"a key the change does not take (applied without it, it would claim success)", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "{\"name\":\"brightness\",\"value\":\"90\",\"Mode\":\"auto\"}", ""}, 400},
+        {"a format that names nothing", {"POST", "/api/format", "127.0.0.1:PORT", "", "application/json", "{}", ""}, 400},
     };
     for (const Case& c : cases) EXPECT_EQ(Exchange(port_, c.request).status, c.status) << c.what;
     const std::string state = FreshState();
@@ -196,6 +199,12 @@ TEST_F(ServeTest, OnlyItsOwnPageChangesAnything) {
     EXPECT_NE(state.find("{\"name\":\"brightness\",\"percent\":20,"), std::string::npos) << state;
     EXPECT_FALSE(fs::exists(dir.path() / "snaps")) << "a refused snap wrote a picture";
     EXPECT_EQ(ReadTextFile(dir.path() / "user.ini"), ini);
+    // A link put in the file's place while the page runs is not written through.
+    fs::rename(dir.path() / "user.ini", dir.path() / "victim.ini");
+    fs::create_symlink("victim.ini", dir.path() / "user.ini");
+    const Answer linked = Post(port_, "/api/camera", "{\"index\":0}");
+    EXPECT_NE(linked.body.find("user.ini became a link; nothing was written"), std::string::npos) << linked.body;
+    EXPECT_EQ(ReadTextFile(dir.path() / "victim.ini"), ini);
     EXPECT_EQ(Post(port_, "/api/stop", "{}").status, 200);
     EXPECT_EQ(vorktest::WaitForTool(pid_), 0);
     pid_ = -1;

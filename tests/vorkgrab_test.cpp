@@ -236,11 +236,17 @@ TEST_F(VorkgrabTest, TemporaryFilesNeverTouchTheUsersFilesOrFollowLinks) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(fs::is_symlink(Path("h_0.bmp")));
     EXPECT_EQ(Decode(Path("h_0.bmp")).width, 640);
+    // A picture replaced keeps the mode its owner gave it.
+    Write("k_0.bmp", "old");
+    const fs::perms mine = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(Path("k_0.bmp"), mine);
+    EXPECT_EQ(Run({"snap", "--out", "k_%d.bmp", "--force"}).exitCode, 0);
+    EXPECT_EQ(fs::status(Path("k_0.bmp")).permissions(), mine);
     EXPECT_EQ(ReadTextFile(Path("f_0.bmp.part")), "mine");
     EXPECT_EQ(ReadTextFile(Path("secret")), "do not overwrite");
     EXPECT_TRUE(fs::is_symlink(Path("g_0.bmp.part")));
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<fs::path>{"f_0.bmp", "f_0.bmp.part", "g_0.bmp", "g_0.bmp.part",
-                                                         "h_0.bmp", "secret"}));
+                                                         "h_0.bmp", "k_0.bmp", "secret"}));
 }
 
 // Every bad argument, file and path: one line naming it (event reports may come

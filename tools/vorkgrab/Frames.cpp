@@ -88,7 +88,9 @@ std::wstring Saver::SaveUnderFreeName(const RgbImage& picture) {
     // Bounded, so a folder full of names ends in a message, not a long walk.
     for (int tries = 0; tries < 10000; ++tries, ++next_) {
         const std::wstring name = pattern_.Name(next_);
-        if (vork::KindOf(name) != vork::PathKind::Missing) continue;
+        const vork::PathKind kind = vork::KindOf(name);
+        if (kind == vork::PathKind::Inaccessible) throw Failure{Utf8(name) + " cannot be looked at"};
+        if (kind != vork::PathKind::Missing) continue;
         MakeFolderOf(name);
         std::wstring error;
         // Written without replacing: a name taken meanwhile fails and the next is tried.

@@ -7,6 +7,7 @@
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -15,6 +16,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "Commands.h"
@@ -382,8 +384,12 @@ private:
                           "grabber connected camera " + std::to_string(active.nDeviceNumber) + " instead";
             if (refusal.empty()) Start();
             if (refusal.empty() && message_.empty()) {
-                edit.Keep();
-                return Answer(true, Printable(std::wstring(chosen.szFriendlyName)));
+                try {
+                    edit.Keep();
+                    return Answer(true, Printable(std::wstring(chosen.szFriendlyName)));
+                } catch (const Failure& e) {
+                    refusal = e.message;  // the copy is put back, and the camera it names opened again
+                }
             }
             if (refusal.empty()) refusal = message_;
         }
@@ -475,15 +481,41 @@ private:
         std::string error;
         if (!serve::ParseJsonObject(request.body.empty() ? "{}" : request.body, job->args, error))
             return Answer(false, "the body: " + error);
+        if (const std::string refusal = CheckKeys(kind, job->args); !refusal.empty()) return Answer(false, refusal);
         std::future<std::pair<int, std::string>> answer = job->done.get_future();
         {
             std::lock_guard<std::mutex> lock(shared_.mutex);
             if (shared_.stopping) return Answer(false, "the server is stopping");
             shared_.jobs.push_back(job);
         }
-        if (answer.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
-            return Answer(false, "the camera did not answer in time");
-        return answer.get();
+        if (answer.wait_for(std::chrono::seconds(20)) == std::future_status::ready) return answer.get();
+        // A request still waiting is taken back, so that what the page was told
+        // failed is not carried out later.
+        std::lock_guard<std::mutex> lock(shared_.mutex);
+        const auto queued = std::find(shared_.jobs.begin(), shared_.jobs.end(), job);
+        if (queued == shared_.jobs.end()) return Answer(false, "the camera did not answer in time; the request may still take effect");
+        shared_.jobs.erase(queued);
+        return Answer(false, "the camera did not answer in time; nothing was changed");
+    }
+
+    // A key the request does not take would be dropped unseen, and the answer
+    // would claim what was not applied.
+    static std::string CheckKeys(const std::string& kind, const std::map<std::string, std::string>& args) {
+        static const std::map<std::string, std::pair<std::set<std::string>, std::set<std::string>>> kKeys = {
+            // request: {keys it takes, keys it needs}
+            {"set", {{"name", "value", "mode"}, {"name", "value"}}},
+            {"format", {{"mode", "size", "fps"}, {}}},
+            {"camera", {{"index"}, {"index"}}},
+            {"snap", {{}, {}}},
+            {"stop", {{}, {}}},
+        };
+        const auto& [takes, needs] = kKeys.at(kind);
+        for (const auto& arg : args)
+            if (!takes.count(arg.first)) return "/api/" + kind + " takes no \"" + Printable(arg.first, 40) + "\"";
+        for (const std::string& key : needs)
+            if (!args.count(key)) return "/api/" + kind + " needs \"" + key + "\"";
+        if (kind == "format" && args.empty()) return "/api/format needs \"mode\", \"size\" or \"fps\"";
+        return "";
     }
 
     void SetUpRoutes() {

@@ -145,12 +145,6 @@ void PutKeyBack(const std::wstring& file, const std::wstring& section, const std
         WritePrivateProfileStringW(section.c_str(), nullptr, nullptr, file.c_str());
 }
 
-// A file that the program's writes brought in goes again once they are undone.
-void RemoveIfEmpty(const std::wstring& path) {
-    std::error_code ec;
-    if (std::filesystem::file_size(vork::FilePath(path), ec) == 0 && !ec) std::filesystem::remove(vork::FilePath(path), ec);
-}
-
 }  // namespace
 
 void Plugin::Open(const Options& o) {
@@ -350,25 +344,21 @@ IniEdit::~IniEdit() {
 }
 
 // The framework worked on a copy of the user's file: the kept changes, and only
-// they, go into the user's file, each one whole. One that cannot be written
-// takes back those before it, and a file they brought in goes again.
+// they, go into the user's file, together, and never through a link that took
+// the file's place since the start. Changes that could not be kept are taken
+// back from the copy too, when the edit ends.
 void IniEdit::Keep() {
-    const std::vector<Change> kept = std::move(changes_);
-    changes_.clear();
-    if (o_.iniName.empty()) return;  // the program's own file: nothing to hand on
-    const std::wstring& file = o_.iniName;
-    std::error_code ec;
-    const bool fileExisted = std::filesystem::exists(vork::FilePath(file), ec);
-    for (size_t i = 0; i < kept.size(); ++i) {
-        const Change& c = kept[i];
-        if (WritePrivateProfileStringW(c.section.c_str(), c.key.c_str(), c.value ? c.value->c_str() : nullptr,
-                                       file.c_str()))
-            continue;
-        for (size_t j = i; j-- > 0;)
-            PutKeyBack(file, kept[j].section, kept[j].key, kept[j].existed, kept[j].old, kept[j].sectionExisted);
-        if (!fileExisted) RemoveIfEmpty(file);
-        throw Failure{"cannot write " + Utf8(file)};
+    if (!o_.iniName.empty() && !changes_.empty()) {
+        std::vector<vork::ProfileKey> keys;
+        for (const Change& c : changes_) keys.push_back({c.section, c.key, c.value});
+        if (!vork::WriteProfileKeys(o_.iniName, keys)) {
+            const std::string shown = Printable(o_.iniName, 300);
+            if (vork::KindOf(o_.iniName) == vork::PathKind::Link)
+                throw Failure{"--ini: " + shown + " became a link; nothing was written"};
+            throw Failure{"cannot write " + shown};
+        }
     }
+    changes_.clear();
 }
 
 // ---- Formats ----------------------------------------------------------------------------

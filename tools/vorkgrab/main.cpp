@@ -56,6 +56,7 @@ void CheckIniPath(const std::wstring& path, bool writes) {
     switch (vork::KindOf(path)) {
     case vork::PathKind::Folder: throw Failure{"--ini: " + shown + " is a folder, not an INI file"};
     case vork::PathKind::Other: throw Failure{"--ini: " + shown + " is not a regular file"};
+    case vork::PathKind::Inaccessible: throw Failure{"--ini: " + shown + " cannot be looked at (a folder on the way may not be searched)"};
     case vork::PathKind::Missing: {
         const std::filesystem::path folder = vork::FilePath(path).parent_path();
         std::error_code ec;
@@ -80,7 +81,10 @@ void CheckIniPath(const std::wstring& path, bool writes) {
 // functions can read, nor is one of more than 16 MB.
 std::string ReadIni(const std::wstring& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(vork::FilePath(path), ec)) return "";  // made by the first write
+    if (!std::filesystem::exists(vork::FilePath(path), ec)) {
+        if (ec) throw Failure{"--ini: " + Printable(path, 300) + " cannot be read: " + ec.message()};
+        return "";  // made by the first write
+    }
     const std::string shown = "--ini: " + Printable(path, 300);
     if (std::filesystem::file_size(vork::FilePath(path), ec) > kMaxFileBytes && !ec)
         throw Failure{shown + " is larger than 16 MB, which no INI file is"};
@@ -101,6 +105,7 @@ void CheckCameraFile(const std::wstring& path) {
     switch (vork::KindOf(path)) {
     case vork::PathKind::Folder: throw Failure{"--cameras: " + shown + " is a folder, not a camera description"};
     case vork::PathKind::Other: throw Failure{"--cameras: " + shown + " is not a regular file"};
+    case vork::PathKind::Inaccessible: throw Failure{"--cameras: " + shown + " cannot be looked at (a folder on the way may not be searched)"};
     case vork::PathKind::Link:
         if (!std::filesystem::is_regular_file(vork::FilePath(path), ec))
             throw Failure{"--cameras: " + shown + " is a link to no regular file"};
@@ -124,6 +129,7 @@ void CheckOutput(const Options& o) {
     switch (vork::KindOf(first)) {
     case vork::PathKind::Folder: throw Failure{Utf8(first) + " is a folder"};
     case vork::PathKind::Other: throw Failure{Utf8(first) + " is not a regular file"};
+    case vork::PathKind::Inaccessible: throw Failure{Utf8(first) + " cannot be looked at"};
     case vork::PathKind::Missing: break;
     default:
         if (!o.force) throw Failure{Utf8(first) + " exists (--force replaces it)"};

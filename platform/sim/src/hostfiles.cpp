@@ -79,6 +79,17 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     return 0;
 }
 
+// A file replaced keeps its owner and mode: the new one is given them before
+// it takes the name. Owner first, since a change of owner clears set-ID bits.
+bool KeepOwnerAndMode(int fd, const std::string& target) {
+    struct stat old;
+    if (stat(target.c_str(), &old) != 0) return errno == ENOENT;
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0) return false;
+    return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
 }  // namespace
 
 std::wstring WidePath(const std::filesystem::path& path) { return vorksim::FromUtf8(path.string()); }
@@ -93,7 +104,8 @@ std::wstring AbsolutePath(const std::wstring& path) {
 
 PathKind KindOf(const std::wstring& path) {
     struct stat st;
-    if (lstat(Narrow(path).c_str(), &st) != 0) return PathKind::Missing;
+    if (lstat(Narrow(path).c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Inaccessible;
     if (S_ISLNK(st.st_mode)) return PathKind::Link;
     if (S_ISDIR(st.st_mode)) return PathKind::Folder;
     if (S_ISREG(st.st_mode)) return PathKind::File;
@@ -105,6 +117,7 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     const PathKind kind = KindOf(path);
     if (kind == PathKind::Folder) return Fail(error, Message(path, L"is a folder"));
     if (kind == PathKind::Other) return Fail(error, Message(path, L"is not a regular file"));
+    if (kind == PathKind::Inaccessible) return Fail(error, Message(path, L"cannot be looked at"));
     if (kind != PathKind::Missing && !replace) return Fail(error, Message(path, L"exists (--force replaces it)"));
     const size_t slash = target.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
@@ -114,7 +127,7 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     if (fd < 0) return Fail(error, Message(path, L"cannot be written", errno));
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
     RemoveOnInterrupt(wideTemporary);
-    bool ok = vorksim::WriteAll(fd, bytes.data(), bytes.size());
+    bool ok = KeepOwnerAndMode(fd, target) && vorksim::WriteAll(fd, bytes.data(), bytes.size());
     int failure = ok ? 0 : errno;
     if (close(fd) != 0 && ok) {
         ok = false;
@@ -143,7 +156,13 @@ bool CreateTemporaryFile(const std::wstring& stem, const std::wstring& suffix, s
     std::string name;
     const int fd = CreateExclusive(folder + Narrow(stem) + "-", Narrow(suffix), name);
     if (fd < 0) return Fail(error, Message(vorksim::FromUtf8(folder), L"takes no temporary file", errno));
+    // Only this user's: it may hold a copy of a file others may not read.
+    const int failure = fchmod(fd, 0600) == 0 ? 0 : errno;
     close(fd);
+    if (failure) {
+        unlink(name.c_str());
+        return Fail(error, Message(vorksim::FromUtf8(name), L"cannot be made private", failure));
+    }
     *path = vorksim::FromUtf8(name);
     RemoveOnInterrupt(*path);
     return true;

@@ -500,6 +500,33 @@ bool WriteProfile(const std::string& path, const std::wstring& section, const wc
     }
 }
 
+// Several keys of a file the user named, under one lock and in one
+// replacement: a reader sees all of them or none. The name must not be a link:
+// the file is opened without following one, and a missing one is created
+// exclusively, which a link in its place makes fail.
+bool WriteKeysWhole(const std::string& path, const std::vector<vork::ProfileKey>& keys) {
+    for (;;) {
+        LockedFile locked;
+        bool created = false;
+        Locking state = Lock(path, open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW), locked);
+        if (state == Locking::Missing) {
+            state = Lock(path, open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666), locked);
+            created = state == Locking::Held;
+            if (state == Locking::Missing) return false;  // no folder to create it in
+        }
+        if (state == Locking::Moved) continue;
+        if (state == Locking::Failed) return false;
+        std::string bytes;
+        if (!ReadAll(locked.fd, bytes)) return false;
+        ProfileFile file(std::move(bytes));
+        for (const vork::ProfileKey& k : keys) file.Write(k.section, k.key.c_str(), k.value ? k.value->c_str() : nullptr);
+        if (!file.changed() && !created) return true;
+        if (Replace(locked, file.bytes())) return true;
+        if (created) unlink(locked.target.c_str());
+        return false;
+    }
+}
+
 std::wstring StripQuotes(const std::wstring& value) {
     if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') && value.back() == value.front())
         return value.substr(1, value.size() - 2);
@@ -609,3 +636,12 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR val
 }
 
 }  // extern "C"
+
+namespace vork {
+
+bool WriteProfileKeys(const std::wstring& file, const std::vector<ProfileKey>& keys) {
+    std::lock_guard<std::mutex> lock(g_profileMutex);
+    return WriteKeysWhole(vorksim::ToUtf8(file), keys);
+}
+
+}  // namespace vork

@@ -89,7 +89,11 @@ std::wstring AbsolutePath(const std::wstring& path) {
 
 PathKind KindOf(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD failure = GetLastError();
+        return failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                                   : PathKind::Inaccessible;
+    }
     // Only symbolic links and junctions are links; other reparse points (cloud
     // and deduplicated files) are files as any other.
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -109,6 +113,7 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     const PathKind kind = KindOf(path);
     if (kind == PathKind::Folder) return Fail(error, path + L" is a folder");
     if (kind == PathKind::Other) return Fail(error, path + L" is not a regular file");
+    if (kind == PathKind::Inaccessible) return Fail(error, path + L" cannot be looked at");
     if (kind != PathKind::Missing && !replace) return Fail(error, path + L" exists (--force replaces it)");
     const size_t slash = path.find_last_of(L"\\/");
     const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
@@ -126,7 +131,15 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     }
     ok = CloseHandle(file) && ok;
     DWORD failure = 0;
-    if (ok && !MoveFileExW(temporary.c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    // A file replaced keeps its security and attributes: ReplaceFileW gives
+    // them to the new one; a plain move would leave the folder's defaults.
+    const auto moved = [&] {
+        if (replace && kind == PathKind::File)
+            return ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                                nullptr) != FALSE;
+        return MoveFileExW(temporary.c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
+    };
+    if (ok && !moved()) {
         ok = false;
         failure = GetLastError();
     }
@@ -135,6 +148,16 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     if (!ok && (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS))
         return Fail(error, path + L" exists (--force replaces it)");
     if (!ok) return Fail(error, path + L" cannot be written");
+    return true;
+}
+
+bool WriteProfileKeys(const std::wstring& file, const std::vector<ProfileKey>& keys) {
+    const PathKind kind = KindOf(file);
+    if (kind != PathKind::File && kind != PathKind::Missing) return false;
+    for (const ProfileKey& k : keys)
+        if (!WritePrivateProfileStringW(k.section.c_str(), k.key.c_str(), k.value ? k.value->c_str() : nullptr,
+                                        file.c_str()))
+            return false;
     return true;
 }
 

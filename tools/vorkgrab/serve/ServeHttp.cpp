@@ -268,6 +268,8 @@ std::pair<int, std::string> Gate::Check(const httplib::Request& request) const {
         if (param.first != "token") return {400, "parameters go in a JSON body, not in the address"};
     if (MediaType(request.get_header_value("Content-Type")) != "application/json")
         return {415, "the body must be application/json"};
+    // Without a length the library would read a body until the client hangs up.
+    if (!request.has_header("Content-Length")) return {411, "a body needs a Content-Length"};
     return {0, ""};
 }
 

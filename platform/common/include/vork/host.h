@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,10 @@ std::wstring WidePath(const std::filesystem::path& path);
 // Relative to the working folder made absolute; unchanged when that fails.
 std::wstring AbsolutePath(const std::wstring& path);
 
-enum class PathKind { Missing, File, Folder, Link, Other };
+enum class PathKind { Missing, File, Folder, Link, Other, Inaccessible };
 // What lies at the path; a final symbolic link is reported, not followed.
+// Inaccessible: the path cannot be looked at (a folder on the way that may not
+// be searched), which is not the same as nothing there.
 PathKind KindOf(const std::wstring& path);
 
 // Writes `bytes` as the file `path`, whole or not at all: into a new file beside
@@ -38,8 +41,22 @@ PathKind KindOf(const std::wstring& path);
 // call fails. The new file is removed on every failure and on an interrupt.
 bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes, bool replace, std::wstring* error);
 
+// One key of an INI file to write, or to remove when `value` is empty.
+struct ProfileKey {
+    std::wstring section;
+    std::wstring key;
+    std::optional<std::wstring> value;
+};
+// Writes the keys into the INI file `file` as the profile functions would, one
+// after the other, and nothing else of it; never through a link. Where the
+// platform's profile functions lock (the simulation), the keys go in together,
+// under one lock, or none of them does; Windows' profile functions have no
+// such lock, and the keys go in one at a time, up to the first that fails.
+bool WriteProfileKeys(const std::wstring& file, const std::vector<ProfileKey>& keys);
+
 // Creates an empty file exclusively in the temporary folder, named
-// stem-XXXXXX+suffix, and registers it for removal on an interrupt.
+// stem-XXXXXX+suffix, readable by its owner only, and registers it for removal
+// on an interrupt.
 bool CreateTemporaryFile(const std::wstring& stem, const std::wstring& suffix, std::wstring* path,
                          std::wstring* error);
 
