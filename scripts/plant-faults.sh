@@ -589,8 +589,8 @@ FAULTS
 @ G12 platform/sim/src/ini.cpp
 ? Serve
 # The kept keys are written through a link put in the user's file's place
--         Locking state = Lock(path, open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW), locked);
-+         Locking state = Lock(path, open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC), locked);
+-         Locking state = Lock(path, noLink ? open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW)
++         Locking state = Lock(path, noLink ? open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)
 
 @ G13 platform/sim/src/hostfiles.cpp
 ? Vorkgrab

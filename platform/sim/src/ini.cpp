@@ -478,39 +478,26 @@ bool Replace(const LockedFile& file, const std::string& bytes) {
     return ok;
 }
 
-// One write under the lock protocol described at the top of the file.
-bool WriteProfile(const std::string& path, const std::wstring& section, const wchar_t* key, const wchar_t* value) {
-    for (;;) {
-        LockedFile locked;
-        Locking state = Lock(path, OpenToRead(path), locked);
-        if (state == Locking::Missing) {
-            ProfileFile empty;
-            empty.Write(section, key, value);
-            if (!empty.changed()) return true;
-            state = Lock(path, CreateExclusive(path), locked);
-            if (state == Locking::Missing) return false;  // no folder to create it in
-        }
-        if (state == Locking::Moved) continue;
-        if (state == Locking::Failed) return false;
-        std::string bytes;
-        if (!ReadAll(locked.fd, bytes)) return false;
-        ProfileFile file(std::move(bytes));
-        file.Write(section, key, value);
-        return !file.changed() || Replace(locked, file.bytes());
-    }
-}
-
-// Several keys of a file the user named, under one lock and in one
-// replacement: a reader sees all of them or none. The name must not be a link:
-// the file is opened without following one, and a missing one is created
-// exclusively, which a link in its place makes fail.
-bool WriteKeysWhole(const std::string& path, const std::vector<vork::ProfileKey>& keys) {
+// Applies `edit` to the file under the lock protocol described at the top of
+// the file. The profile functions follow a link, as Windows' do; a file the
+// user named for keys to keep (`noLink`) is opened without following one, and
+// a missing one is created exclusively, which a link in its place makes fail.
+// A file made here goes again when its first write fails.
+template <typename Edit>
+bool EditLocked(const std::string& path, bool noLink, const Edit& edit) {
     for (;;) {
         LockedFile locked;
         bool created = false;
-        Locking state = Lock(path, open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW), locked);
+        Locking state = Lock(path, noLink ? open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW)
+                                          : OpenToRead(path),
+                             locked);
         if (state == Locking::Missing) {
-            state = Lock(path, open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666), locked);
+            ProfileFile empty;
+            edit(empty);
+            if (!empty.changed()) return true;
+            state = Lock(path, noLink ? open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
+                                      : CreateExclusive(path),
+                         locked);
             created = state == Locking::Held;
             if (state == Locking::Missing) return false;  // no folder to create it in
         }
@@ -519,12 +506,15 @@ bool WriteKeysWhole(const std::string& path, const std::vector<vork::ProfileKey>
         std::string bytes;
         if (!ReadAll(locked.fd, bytes)) return false;
         ProfileFile file(std::move(bytes));
-        for (const vork::ProfileKey& k : keys) file.Write(k.section, k.key.c_str(), k.value ? k.value->c_str() : nullptr);
-        if (!file.changed() && !created) return true;
-        if (Replace(locked, file.bytes())) return true;
+        edit(file);
+        if (!file.changed() || Replace(locked, file.bytes())) return true;
         if (created) unlink(locked.target.c_str());
         return false;
     }
+}
+
+bool WriteProfile(const std::string& path, const std::wstring& section, const wchar_t* key, const wchar_t* value) {
+    return EditLocked(path, false, [&](ProfileFile& file) { file.Write(section, key, value); });
 }
 
 std::wstring StripQuotes(const std::wstring& value) {
@@ -641,7 +631,10 @@ namespace vork {
 
 bool WriteProfileKeys(const std::wstring& file, const std::vector<ProfileKey>& keys) {
     std::lock_guard<std::mutex> lock(g_profileMutex);
-    return WriteKeysWhole(vorksim::ToUtf8(file), keys);
+    // Under one lock and in one replacement: a reader sees all of the keys or none.
+    return EditLocked(vorksim::ToUtf8(file), true, [&](ProfileFile& profile) {
+        for (const ProfileKey& k : keys) profile.Write(k.section, k.key.c_str(), k.value ? k.value->c_str() : nullptr);
+    });
 }
 
 }  // namespace vork

@@ -132,11 +132,13 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     ok = CloseHandle(file) && ok;
     DWORD failure = 0;
     // A file replaced keeps its security and attributes: ReplaceFileW gives
-    // them to the new one; a plain move would leave the folder's defaults.
+    // them to the new one (Wine's takes only full paths); a plain move, where
+    // it cannot (some network shares), leaves the folder's defaults.
     const auto moved = [&] {
-        if (replace && kind == PathKind::File)
-            return ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                                nullptr) != FALSE;
+        if (replace && kind == PathKind::File &&
+            ReplaceFileW(AbsolutePath(path).c_str(), AbsolutePath(temporary).c_str(), nullptr,
+                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            return true;
         return MoveFileExW(temporary.c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
     };
     if (ok && !moved()) {
