@@ -39,6 +39,7 @@ void Describe(Type& type, VORKDSFrameFormat& format) {
 // What the camera sends: the format its stream configuration is set to, which a
 // SetFormat changes at once, or else the pin's connection.
 void CVORKDirectShowGrabber::ReadSourceFormat(VORKDSFrameFormat& format) {
+    VORKCameraLock lock;  // the pins are stored again by a thread that reconnects
     if (!m_pSourceOutPin) return;
     CComPtr<IAMStreamConfig> config;
     if (SUCCEEDED(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) {
@@ -76,6 +77,7 @@ int CVORKDirectShowGrabber::ReadFrameFormat(VORKDSFrameFormat& format) {
 int CVORKDirectShowGrabber::ReadOfferedFormats(VORKDSOfferedFormat* formats, int& count) {
     const int capacity = formats ? count : 0;
     count = 0;
+    VORKCameraLock lock;  // the pins are stored again by a thread that reconnects
     if (!m_pSourceOutPin) return 14;
     CComPtr<IAMStreamConfig> config;
     if (FAILED(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) return 14;

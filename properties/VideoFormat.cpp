@@ -346,6 +346,7 @@ int CVORKDirectShowGrabber::WriteFramerate(double framesPerSecond) {
 }
 
 int CVORKDirectShowGrabber::ReadFramerate(double& framesPerSecond) {
+    VORKCameraLock lock;  // the pins are stored again by a thread that reconnects
     if (const int status = ConnectedSource(L"ReadFramerate"); status != 0) return status;
     CComPtr<IAMStreamConfig> config;
     if (ShowError(m_pSourceOutPin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)))) return 14;

@@ -492,6 +492,7 @@ private:
         // A request still waiting is taken back, so that what the page was told
         // failed is not carried out later.
         std::lock_guard<std::mutex> lock(shared_.mutex);
+        if (answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready) return answer.get();
         const auto queued = std::find(shared_.jobs.begin(), shared_.jobs.end(), job);
         if (queued == shared_.jobs.end()) return Answer(false, "the camera did not answer in time; the request may still take effect");
         shared_.jobs.erase(queued);
@@ -514,7 +515,8 @@ private:
             if (!takes.count(arg.first)) return "/api/" + kind + " takes no \"" + Printable(arg.first, 40) + "\"";
         for (const std::string& key : needs)
             if (!args.count(key)) return "/api/" + kind + " needs \"" + key + "\"";
-        if (kind == "format" && args.empty()) return "/api/format needs \"mode\", \"size\" or \"fps\"";
+        if (kind == "format" && std::all_of(args.begin(), args.end(), [](const auto& arg) { return arg.second.empty(); }))
+            return "/api/format needs \"mode\", \"size\" or \"fps\"";
         return "";
     }
 

@@ -81,9 +81,11 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 
 // A file replaced keeps its owner and mode: the new one is given them before
 // it takes the name. Owner first, since a change of owner clears set-ID bits.
+// A link replaced is no file of the user's: the new file is the writer's own.
 bool KeepOwnerAndMode(int fd, const std::string& target) {
     struct stat old;
-    if (stat(target.c_str(), &old) != 0) return errno == ENOENT;
+    if (lstat(target.c_str(), &old) != 0) return errno == ENOENT;
+    if (S_ISLNK(old.st_mode)) return true;
     struct stat st;
     if (fstat(fd, &st) != 0) return false;
     if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0) return false;

@@ -495,20 +495,21 @@ bool EditLocked(const std::string& path, bool noLink, const Edit& edit) {
             ProfileFile empty;
             edit(empty);
             if (!empty.changed()) return true;
-            state = Lock(path, noLink ? open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
-                                      : CreateExclusive(path),
-                         locked);
-            created = state == Locking::Held;
+            // Only an exclusive creation is surely this writer's file to remove.
+            const int fd = noLink ? open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)
+                                  : CreateExclusive(path);
+            created = noLink && fd >= 0;
+            state = Lock(path, fd, locked);
             if (state == Locking::Missing) return false;  // no folder to create it in
         }
-        if (state == Locking::Moved) continue;
-        if (state == Locking::Failed) return false;
+        if (state == Locking::Moved) continue;  // another writer's file now has the name
         std::string bytes;
-        if (!ReadAll(locked.fd, bytes)) return false;
-        ProfileFile file(std::move(bytes));
-        edit(file);
-        if (!file.changed() || Replace(locked, file.bytes())) return true;
-        if (created) unlink(locked.target.c_str());
+        if (state == Locking::Held && ReadAll(locked.fd, bytes)) {
+            ProfileFile file(std::move(bytes));
+            edit(file);
+            if (!file.changed() || Replace(locked, file.bytes())) return true;
+        }
+        if (created) unlink(path.c_str());
         return false;
     }
 }

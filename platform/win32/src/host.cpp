@@ -29,6 +29,7 @@ bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
 // ---- Files and interrupts on Windows ----------------------------------------------
 
 #include <atomic>
+#include <cwchar>
 #include <random>
 
 namespace vork {
@@ -141,25 +142,51 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
             return true;
         return MoveFileExW(temporary.c_str(), path.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
     };
+    const bool written = ok;
     if (ok && !moved()) {
         ok = false;
         failure = GetLastError();
     }
-    if (!ok) DeleteFileW(temporary.c_str());
+    // ReplaceFileW can fail after it took the old file away: the new contents
+    // are then all there is, and they stay.
+    const bool onlyCopy = written && !ok && kind == PathKind::File && KindOf(path) == PathKind::Missing;
+    if (!ok && !onlyCopy) DeleteFileW(temporary.c_str());
     ForgetOnInterrupt(temporary);
+    if (onlyCopy) return Fail(error, path + L" cannot be written; what was to replace it is in " + temporary);
     if (!ok && (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS))
         return Fail(error, path + L" exists (--force replaces it)");
     if (!ok) return Fail(error, path + L" cannot be written");
     return true;
 }
 
+// The profile functions take no lock: the keys go in one at a time, and those
+// written are put back when a later one fails, as is a file the first made.
 bool WriteProfileKeys(const std::wstring& file, const std::vector<ProfileKey>& keys) {
     const PathKind kind = KindOf(file);
     if (kind != PathKind::File && kind != PathKind::Missing) return false;
-    for (const ProfileKey& k : keys)
-        if (!WritePrivateProfileStringW(k.section.c_str(), k.key.c_str(), k.value ? k.value->c_str() : nullptr,
-                                        file.c_str()))
-            return false;
+    constexpr wchar_t kAbsent[] = L"\x01";
+    std::vector<std::optional<std::wstring>> before;
+    std::vector<wchar_t> buffer(32768);
+    for (const ProfileKey& k : keys) {
+        GetPrivateProfileStringW(k.section.c_str(), k.key.c_str(), kAbsent, buffer.data(),
+                                 static_cast<DWORD>(buffer.size()), file.c_str());
+        before.push_back(std::wcscmp(buffer.data(), kAbsent) == 0 ? std::nullopt
+                                                                   : std::optional<std::wstring>(buffer.data()));
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const ProfileKey& k = keys[i];
+        if (WritePrivateProfileStringW(k.section.c_str(), k.key.c_str(), k.value ? k.value->c_str() : nullptr,
+                                       file.c_str()))
+            continue;
+        for (size_t j = i; j-- > 0;)
+            WritePrivateProfileStringW(keys[j].section.c_str(), keys[j].key.c_str(),
+                                       before[j] ? before[j]->c_str() : nullptr, file.c_str());
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (kind == PathKind::Missing && GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data) &&
+            data.nFileSizeLow == 0 && data.nFileSizeHigh == 0)
+            DeleteFileW(file.c_str());
+        return false;
+    }
     return true;
 }
 

@@ -51,12 +51,13 @@ struct ProfileKey {
 // after the other, and nothing else of it; never through a link. Where the
 // platform's profile functions lock (the simulation), the keys go in together,
 // under one lock, or none of them does; Windows' profile functions have no
-// such lock, and the keys go in one at a time, up to the first that fails.
+// such lock, and the keys go in one at a time; when one fails, those before it
+// are put back, and the file goes again if they brought it in.
 bool WriteProfileKeys(const std::wstring& file, const std::vector<ProfileKey>& keys);
 
 // Creates an empty file exclusively in the temporary folder, named
-// stem-XXXXXX+suffix, readable by its owner only, and registers it for removal
-// on an interrupt.
+// stem-XXXXXX+suffix, readable by its owner only (on Windows, the temporary
+// folder is the user's own), and registers it for removal on an interrupt.
 bool CreateTemporaryFile(const std::wstring& stem, const std::wstring& suffix, std::wstring* path,
                          std::wstring* error);
 
