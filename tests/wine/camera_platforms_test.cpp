@@ -150,6 +150,8 @@ TEST_P(CameraPlatforms, RunsAnswerAsTheCameraAndTheIniFileSay) {
     const std::string formats = cam + "Formats=640x480 RGB24 30, 320x240 RGB32 30/15\n";
     const std::string fixed = cam + "Formats=320x240 RGB24 30\nStreamConfig=0\n";
     const std::string late = cam + "Formats=320x240 RGB24 30\nStartDelay=300\nDarkFrames=20\n";
+    const std::string dim = cam + "Formats=320x240 RGB24 30\nDarkFrames=300\n";  // 10 s from black, each step small
+    const std::string pathless = "[cam]\nFriendlyName=Pathless\nFormats=320x240 RGB24 30\nStartDelay=1500\n";
     const std::string rates = cam + "Formats=640x480 RGB24 30/15/5, 320x240 RGB24 0\n";
     const std::string lossy = cam + "Formats=320x240 RGB24 0.25\nDropEvery=3\n";  // a frame 4 s after a lost one
     const std::string busy = "[cam]\nFriendlyName=Held\nDevicePath=p\nBusy=1\n";
@@ -211,6 +213,8 @@ TEST_P(CameraPlatforms, RunsAnswerAsTheCameraAndTheIniFileSay) {
         {late, "", {"snap", "--out", "late.bmp", "--force"}, 0, "dropped"},
         {late, "", {"snap", "--out", "late.bmp", "--force", "--skip", "0"}, 0, "", "dropped", {}, 320, 0, 0.1},
         {late, "", {"snap", "--out", "late.bmp", "--force", "--skip", "5"}, 0, "dropped", "", {}, 320, 0.2, 0.4},
+        {dim, "", {"snap", "--out", "dim.bmp"}, 0, "it had not settled", "", {}, 320, 0, 1},
+        {pathless, "", {"snap", "--out", "pathless.bmp"}, 0, "", "lost", {}, 320},  // not looked for under the plug-in's made-up path
         {rates, "", {"format", "--fps", "15"}, 0, "camera      640x480 RGB24 at 15.000 frames per second"},
         {rates, "", {"format", "--fps", "20"}, 1, "--fps 20 was not applied"},  // between two of its rates
         {rates, "", {"format", "--size", "320x240"}, 0, "camera      320x240 RGB24 at 30.000"},  // caps say rate 0

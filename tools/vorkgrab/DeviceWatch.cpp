@@ -23,6 +23,7 @@ std::wstring DevicePathOf(IMoniker* moniker) {
 }  // namespace
 
 bool DeviceAttached(const std::wstring& devicePath) {
+    if (devicePath.empty()) return true;
     CComPtr<ICreateDevEnum> devices;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                                 reinterpret_cast<void**>(&devices))) ||
@@ -36,6 +37,10 @@ bool DeviceAttached(const std::wstring& devicePath) {
         if (monikers->Next(1, &moniker, nullptr) != S_OK || !moniker) return false;
         if (DevicePathOf(moniker) == devicePath) return true;
     }
+}
+
+std::wstring WatchablePath(const std::wstring& activePath) {
+    return DeviceAttached(activePath) ? activePath : std::wstring();
 }
 
 QuietCamera::QuietCamera(std::wstring devicePath, int timeoutMs, double rate)

@@ -7,8 +7,13 @@
 #include <chrono>
 #include <string>
 
-// True when a video input device with this device path is enumerated now.
+// True when a video input device with this device path is enumerated now, and
+// for an empty path: a camera with none cannot be looked for.
 bool DeviceAttached(const std::wstring& devicePath);
+// The path under which the open camera can be looked for: the active camera's,
+// or empty when the enumeration has no device of that path (a camera without
+// one, which the plug-in names with a path of its own making).
+std::wstring WatchablePath(const std::wstring& activePath);
 
 // Watches a streaming camera for a loss that no error event reports: frames
 // that stop with the device gone from the enumeration (asked after half a

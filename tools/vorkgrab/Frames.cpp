@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <numeric>
 
 #include "Errors.h"
 #include "Mirror.h"
@@ -118,7 +119,14 @@ double MeanLevel(const RgbImage& picture) {
 
 bool Settling::Level() const {
     const auto [low, high] = std::minmax_element(levels_.begin(), levels_.end());
-    return *high - *low <= std::max(1.5, 0.02 * *high);
+    const double tolerance = std::max(1.5, 0.02 * *high);
+    if (*high - *low > tolerance || *low < kBlack) return false;
+    const auto mean = [](auto begin, auto end) { return std::accumulate(begin, end, 0.0) / static_cast<double>(end - begin); };
+    const size_t half = levels_.size() / 2;
+    if (mean(levels_.begin() + half, levels_.end()) - mean(levels_.begin(), levels_.begin() + half) > tolerance / 2)
+        return false;  // rising within the window
+    return before_.size() < kWindow ||
+           mean(levels_.begin(), levels_.end()) - mean(before_.begin(), before_.begin() + kWindow) <= tolerance / 2;
 }
 
 std::vector<RgbImage> Settling::Take(RgbImage frame, double elapsedMs) {
@@ -143,6 +151,8 @@ std::vector<RgbImage> Settling::Take(RgbImage frame, double elapsedMs) {
     window_.push_back(std::move(frame));
     if (window_.size() > kWindow) {
         window_.erase(window_.begin());
+        before_.push_back(levels_.front());
+        if (before_.size() > 2 * kWindow) before_.erase(before_.begin());
         levels_.erase(levels_.begin());
         ++dropped_;
     }

@@ -56,7 +56,10 @@ private:
 // dark while its exposure finds the scene, and may rise slowly, so one frame's
 // step says little: the picture counts as settled when the mean level of
 // kWindow frames in a row varies by at most 2% of that level (1.5 levels for a
-// dark scene), which a rise of any speed does not meet until it levels off.
+// dark scene), and stands where it stood a few frames before (a slow rise
+// varies little within the window too); frames still black (below kBlack)
+// never settle. A rise slower than about an eighth of that tolerance per
+// frame counts as a picture that changes, not as a rise.
 // Frames of a window that settles are all kept; frames before it are dropped.
 // With a fixed count, exactly that many frames are dropped.
 class Settling {
@@ -68,6 +71,7 @@ public:
     static constexpr double kLimitMs = 3000;
     static constexpr long long kLimitFrames = 30;
     static constexpr double kHardLimitMs = 10000;
+    static constexpr double kBlack = 2.0;  // mean level of a frame before its rise
 
     explicit Settling(long long skip) : skip_(skip) {}
     // Takes the next frame; returns the frames that may now be used (none while
@@ -91,4 +95,5 @@ private:
     double waitedMs_ = 0;
     std::vector<RgbImage> window_;
     std::vector<double> levels_;
+    std::vector<double> before_;  // levels of the frames dropped last, up to 2 * kWindow, oldest first
 };

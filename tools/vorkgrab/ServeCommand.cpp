@@ -202,7 +202,7 @@ private:
         message_.clear();
         VORKCamInfo active{};
         g().GetActCamInfo(active);
-        devicePath_ = active.szDevicePath;
+        devicePath_ = WatchablePath(active.szDevicePath);
         if (!g().IsInitialized()) {
             message_ = "no camera could be opened";
             return;

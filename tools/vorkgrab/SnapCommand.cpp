@@ -134,7 +134,7 @@ private:
     void StartStream() {
         VORKCamInfo active{};
         g().GetActCamInfo(active);
-        devicePath_ = active.szDevicePath;
+        devicePath_ = WatchablePath(active.szDevicePath);
         double rate = 0;
         if (g().ReadFramerate(rate) == 0) rate_ = rate;
         if (!g().StartGrabThread()) throw Failure{"continuous acquisition did not start"};
