@@ -63,6 +63,8 @@ TEST_F(VorkgrabTest, SnapRunsSaveWhatTheyWereAskedFor) {
          "300 frames", {"run", "run/f_000.ppm", "run/f_001.ppm", "run/f_002.ppm"}, nullptr},
         {{"--out", "d%d/x.bmp", "--count", "3"}, 0, "", {"d0", "d0/x.bmp", "d1", "d1/x.bmp", "d2", "d2/x.bmp"}, nullptr},
         {{"--out", "w_%5d.ppm", "--count", "2"}, 0, "", {"w_    0.ppm", "w_    1.ppm"}, nullptr},
+        // a name of 252 bytes: the file written beside it first must not be longer than 255
+        {{"--out", std::string(246, 'l') + "_%d.ppm"}, 0, "", {std::string(246, 'l') + "_0.ppm"}, nullptr},
         {{"--out", "\xc3\xbc_%d.png"}, 0, "", {"\xc3\xbc_0.png"}, "C"},
         {{"--out", "\xc3\xa9_%d.png"}, 0, "", {"\xc3\xa9_0.png"}, "C.UTF-8"},
         {{"--continuous", "--count", "3", "--cameras", "slow.ini", "--timeout", "1000", "--out", "s%d.png"}, 1,
@@ -267,6 +269,7 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
     // No filter makes palette frames from RGB32.
     Write("rgb32.ini", "[cam]\nFormats=640x480 RGB32 30, 320x240 RGB32 15\n");
     Write("busy.ini", "[cam]\nBusy=1\n");
+    Write("octal.ini", "[DSGRABBER_Channel0]\nGrabWidth=0320\n");  // the framework reads 208
     const std::string ini = "[DSGRABBER_Channel0]\nGrabWidth=640\n";
     Write("vork.ini", ini);
     const std::vector<fs::path> before = FilesIn(dir.path());
@@ -335,6 +338,9 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
          "the camera gives no picture in colour mode 0 (RGB8); it offers 640x480 RGB32 30, 320x240 RGB32 15"},
         {"", {"snap", "--ini", "vork.ini", "--cameras", "busy.ini", "--out", "a.png"}, 1,
          "the camera is busy: another program may be using it"},
+        {"", {"snap", "--ini", "octal.ini", "--out", "a.png"}, 1,
+         (fs::canonical(dir.path()) / "octal.ini").string() +
+             ": [DSGRABBER_Channel0] GrabWidth=0320: has a leading 0, which the framework reads as an octal number"},
         // camera descriptions are read strictly and echoed safely
         {"\xEF\xBB\xBF[cam]\nFriendlyName=Bom\nDevicePath=b\n", {"list"}, 0, "*  0  Bom "},
         {"[a]\nFriendlyName=Evil\x1b[2JCam\x07\nDevicePath=p\n", {"list"}, 0, "*  0  Evil\\x1B[2JCam\\x07 "},

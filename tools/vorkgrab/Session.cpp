@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -243,6 +244,11 @@ void CheckKey(const Options& o, const std::wstring& section, const ChannelKey& k
     long long whole = 0;
     double number = 0;
     const std::string range = "from " + std::to_string(k.min) + " to " + std::to_string(k.max);
+    // The framework reads numbers as C does: a leading 0 makes them octal.
+    const size_t digit = text.find_first_not_of(" \t+-");
+    if ((k.kind == Kind::Whole || k.kind == Kind::Wait) && digit != std::string::npos && text[digit] == '0' &&
+        digit + 1 < text.size() && std::isdigit(static_cast<unsigned char>(text[digit + 1])))
+        BadKey(o, section, k.key, value, "has a leading 0, which the framework reads as an octal number");
     switch (k.kind) {
     case Kind::Flag:
         if (!ParseWhole(text, 0, 1, whole)) BadKey(o, section, k.key, value, "not 0 or 1");

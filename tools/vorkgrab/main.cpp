@@ -154,6 +154,11 @@ int RunCommand(Plugin& plugin, const Options& o) {
 }
 
 int Run(const Options& o) {
+    // The framework works on a file of the program's own, in the temporary folder.
+    if (o.ini.size() > kMaxIniPath)
+        throw Failure{"the temporary folder's path is too long for the framework's " + std::to_string(kMaxIniPath) +
+                      " characters of an INI file's name: " + Printable(o.ini, 300) +
+                      "; set TMPDIR (TEMP on Windows) to a shorter folder"};
     CheckChannelSettings(o);
     if (o.command == "snap") CheckOutput(o);
     VORKSetIniFileName(o.ini.c_str());
@@ -174,6 +179,9 @@ int Run(const Options& o) {
             throw Failure{"interrupted"};
     }
     CoUninitialize();
+    // What the command printed is its answer: one that could not be written
+    // (a full disk, a closed pipe) is no success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw Failure{"the output could not be written"};
     return result;
 }
 

@@ -125,7 +125,9 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string temporary;
-    const int fd = CreateExclusive(folder + "." + base + ".", ".part", temporary);
+    // The new file's name, the name with a dot, a tag and ".part" around it, is
+    // kept within a folder entry's 255 bytes however long the name is.
+    const int fd = CreateExclusive(folder + "." + base.substr(0, 200) + ".", ".part", temporary);
     if (fd < 0) return Fail(error, Message(path, L"cannot be written", errno));
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
     RemoveOnInterrupt(wideTemporary);

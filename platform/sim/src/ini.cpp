@@ -465,7 +465,9 @@ bool TakeOwnerAndMode(int fd, const struct stat& old) {
 // leaves the old file.
 bool Replace(const LockedFile& file, const std::string& bytes) {
     const size_t slash = file.target.find_last_of('/');
-    std::string temporary = file.target.substr(0, slash + 1) + "." + file.target.substr(slash + 1) + ".XXXXXX.part";
+    // Within a folder entry's 255 bytes however long the file's name is.
+    std::string temporary =
+        file.target.substr(0, slash + 1) + "." + file.target.substr(slash + 1, 200) + ".XXXXXX.part";
     const int fd = mkostemps(temporary.data(), 5, O_CLOEXEC);
     if (fd < 0) return false;
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
