@@ -116,6 +116,9 @@ protected:
         vorktest::ToolRun run;
         run.args = {"serve", "--out", "snaps/snap_%03d.png"};
         run.args.insert(run.args.end(), args.begin(), args.end());
+        // A server killed at the end leaves its temporary INI file here, not in /tmp.
+        fs::create_directories(dir.path() / "tmp");
+        run.env = {{"TMPDIR", (dir.path() / "tmp").string()}};
         pid_ = vorktest::StartTool(dir.path(), run);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         std::string out;

@@ -338,6 +338,9 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
          "the camera gives no picture in colour mode 0 (RGB8); it offers 640x480 RGB32 30, 320x240 RGB32 15"},
         {"", {"snap", "--ini", "vork.ini", "--cameras", "busy.ini", "--out", "a.png"}, 1,
          "the camera is busy: another program may be using it"},
+        {"", {"format", "--grabber", "\xD0\x9A\xD0\xB0\xD0\xBC", "--ini", "vork.ini", "--size", "320x240"}, 1,
+         "[\xD0\x9A\xD0\xB0\xD0\xBC_Channel0] GrabWidth=320 cannot be written into " +
+             (fs::canonical(dir.path()) / "vork.ini").string() + " as it is"},  // a file of the Windows code page
         {"", {"snap", "--ini", "octal.ini", "--out", "a.png"}, 1,
          (fs::canonical(dir.path()) / "octal.ini").string() +
              ": [DSGRABBER_Channel0] GrabWidth=0320: has a leading 0, which the framework reads as an octal number"},

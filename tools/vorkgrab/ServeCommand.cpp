@@ -373,12 +373,16 @@ private:
         std::string refusal;
         {
             IniEdit edit(o_);
-            edit.Write(o_.grabber, L"FriendlyNamePart", chosen.szFriendlyName);
-            edit.Write(o_.grabber, L"DevicePath", chosen.szDevicePath);
-            plugin_.Reopen(o_);
+            try {
+                edit.Write(o_.grabber, L"FriendlyNamePart", chosen.szFriendlyName);
+                edit.Write(o_.grabber, L"DevicePath", chosen.szDevicePath);
+            } catch (const Failure& e) {
+                refusal = e.message;
+            }
+            if (refusal.empty()) plugin_.Reopen(o_);
             VORKCamInfo active{};
             g().GetActCamInfo(active);
-            if (g().IsInitialized() && active.nDeviceNumber != chosen.nDeviceNumber)
+            if (refusal.empty() && g().IsInitialized() && active.nDeviceNumber != chosen.nDeviceNumber)
                 refusal = "camera " + std::to_string(i) +
                           " cannot be chosen: it has no device path and shares its name with another camera, so the "
                           "grabber connected camera " + std::to_string(active.nDeviceNumber) + " instead";

@@ -333,6 +333,18 @@ void IniEdit::Write(const std::wstring& section, const wchar_t* key, const std::
     if (!WritePrivateProfileStringW(section.c_str(), key, value.c_str(), o_.ini.c_str()))
         throw Failure{"cannot write " + Utf8(o_.ini)};
     changes_.push_back(change);
+    // A file without a byte-order mark holds the Windows code page: a name
+    // outside it would come back as question marks, naming nothing.
+    std::wstring back;
+    const auto trimmed = [](std::wstring text) {
+        text.erase(0, text.find_first_not_of(L" \t"));
+        text.erase(text.find_last_not_of(L" \t") + 1);
+        return text;
+    };
+    if (!ReadIniValue(o_, section, key, back) || trimmed(back) != trimmed(value))
+        throw Failure{"[" + Printable(section) + "] " + Utf8(key) + "=" + Printable(value) + " cannot be written into " +
+                      Printable(IniName(o_), 300) +
+                      " as it is: the file keeps no such characters (save it as UTF-8 or UTF-16 with a byte-order mark)"};
 }
 
 void IniEdit::Remove(const std::wstring& section, const wchar_t* key) {
