@@ -286,6 +286,8 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
         {"", {"snap", "--count", "many"}, 2, "--count: 'many' is not a whole number"},
         {"", {"snap", "--size", "640by480"}, 2, "--size: '640by480' is not WIDTHxHEIGHT"},
         {"", {"snap", "--out", "x.jpg", "--quality", "0"}, 2, "--quality: '0' is not a whole number from 1 to 100"},
+        {"", {"snap", "--out", "x.png", "--quality", "50"}, 2, "--quality is for JPEG pictures, and --out 'x.png' is not one"},
+        {"", {"set", "backlight=off:auto"}, 2, "set: 'backlight=off:auto': backlight off takes no mode"},
         {"", {"snap", "--out", "x.gif"}, 2, "--out: 'x.gif' must end in .png, .jpg, .bmp or .ppm"},
         {"", {"snap", "--out", "x_%d"}, 2, "--out: 'x_%d' must end in .png, .jpg, .bmp or .ppm"},
         {"", {"snap", "--out", "x_%4294967296d.bmp"}, 2, "--out: 'x_%4294967296d.bmp' asks for more than 9 digits"},

@@ -166,6 +166,9 @@ void CheckCombination(const Options& o, const std::vector<std::string>& given) {
     if (o.noReconnect && o.command != "serve" && !(o.command == "snap" && o.continuous))
         throw UsageError{"--no-reconnect is for snap --continuous and serve"};
     if (o.command == "serve") (void)OutputPattern(o.out);
+    if (gave("--quality") && (o.command == "snap" || o.command == "serve") &&
+        OutputPattern(o.out).Kind() != ImageKind::Jpeg)
+        throw UsageError{"--quality is for JPEG pictures, and --out '" + Printable(o.out) + "' is not one"};
     if (o.command == "snap") {
         CheckSettings(o.settings);
         const OutputPattern pattern(o.out);

@@ -38,6 +38,8 @@ Assignment Parse(const std::string& text) {
         value = value.substr(0, colon);
     }
     if (a.property->kind == PropertyKind::Backlight && value == "off") {
+        // Switched off, the control has no mode to keep.
+        if (a.modeGiven) throw UsageError{"set: '" + Printable(text) + "': backlight off takes no mode"};
         a.value.enabled = false;
         return a;
     }
