@@ -305,6 +305,10 @@ Row Rows[] = {
          t.AddWith([](vorksim::CameraDescription& d) { d.busy = true; });
          return t.Connected().Run();
      }, L"DirectShow error: A device attached to the system is not functioning.", 0, 17, 0},
+    {"run", "a start that ends stopped fails", From::Connected,
+     [](T& t, G* g) -> long { t.Faults([](vorksim::CameraFaults& f) { f.startFallsBack = true; }); return g->Run(); },
+     L"CVORKDirectShowGrabber::Run(): Error switching to Run state", 0, 17, 0,
+     [](T&, G& g) { EXPECT_TRUE(g.IsGraphStopped()); }},
     {"run", "a start still in transition after all polls counts as running", From::Connected,
      [](T& t, G* g) -> long { t.Faults([](vorksim::CameraFaults& f) { f.startStuck = true; }); return g->Run(); },
      L"", 0, 0, 0,

@@ -124,6 +124,12 @@ public:
                 }
             }
         }
+        if (faults.startFallsBack) {  // a filter that fails once the run is under way
+            StopFiltersLocked();
+            state_ = State_Stopped;
+            Census(false);
+            return S_FALSE;
+        }
         transitionEnd_ = std::chrono::steady_clock::now();
         if (faults.startStuck) transitionEnd_ = std::chrono::steady_clock::time_point::max();
         else transitionEnd_ += std::chrono::milliseconds(faults.startDelayMs);

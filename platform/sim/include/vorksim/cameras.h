@@ -24,6 +24,7 @@ struct CameraFaults {
     bool propertyBagFails = false;  // IMoniker::BindToStorage fails
     int startDelayMs = 0;           // the run reports S_FALSE, then completes after this delay
     bool startStuck = false;        // the run never completes
+    bool startFallsBack = false;    // the run reports S_FALSE, and a filter stops the graph before it runs
     bool stopStuck = false;         // a stop leaves the state reported as running
     HRESULT runResult = S_OK;       // a failure code makes IMediaControl::Run fail
     bool getPagesFails = false;     // ISpecifyPropertyPages::GetPages fails
