@@ -93,10 +93,12 @@ TEST_F(CameraControlsTest, GainAndOffsetNeedTheChannelsAvailability) {
     CVORKChannelParams params(L"ChannelParams");
     grabber->GetCamChannelParams(params, 0);
     params.m_Gain.bAvailable = 1;
-    params.m_Brightness.bAvailable = 1;
     grabber->SetCamChannelParams(params, 0);
     EXPECT_EQ(grabber->WriteADGain(50, 0), 0);
     EXPECT_EQ(Device(VideoProcAmp_Gain).value, 128);
+    EXPECT_EQ(grabber->WriteADOffset(100, 0), 3);  // the offset is the brightness, which is not offered yet
+    params.m_Brightness.bAvailable = 1;
+    grabber->SetCamChannelParams(params, 0);
     EXPECT_EQ(grabber->WriteADOffset(100, 0), 0);
     EXPECT_EQ(Device(VideoProcAmp_Brightness).value, 255);
     int value = 0;

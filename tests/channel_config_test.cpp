@@ -46,6 +46,8 @@ TEST_F(ChannelConfigTest, WithoutAnIniFileEveryDefaultApplies) {
     EXPECT_EQ(state.procAmp[VideoProcAmp_Hue].value, 0);           // 50 % of -180..180
     EXPECT_EQ(state.procAmp[VideoProcAmp_ColorEnable].value, 1);   // enabled: the top of 0..1
     EXPECT_EQ(state.videoInfo.AvgTimePerFrame, 333333);            // no frame rate configured
+    EXPECT_EQ(state.cameraControl[CameraControl_Exposure].flags, CameraControl_Flags_Auto);  // as the record says
+    EXPECT_EQ(state.procAmp[VideoProcAmp_WhiteBalance].flags, VideoProcAmp_Flags_Auto);
     for (const VORKCamProperty* p : {&params->m_Exposure, &params->m_Gain, &params->m_Brightness, &params->m_Contrast,
                                      &params->m_Sharpness, &params->m_Gamma, &params->m_BacklightComp,
                                      &params->m_WhiteBalance})

@@ -97,6 +97,9 @@ TEST_F(RealisticCameraTest, FormatBlocksRatesAndReconnectsOfRealWebcams) {
         int count = 8;
         ASSERT_EQ(g->ReadOfferedFormats(offered, count), 0);
         for (int i = 0; i < count; ++i) EXPECT_TRUE(offered[i].width == 640 || offered[i].width == 320) << i;
+        int counted = 0;  // no array: the formats are counted, not only as far as an array goes
+        ASSERT_EQ(g->ReadOfferedFormats(nullptr, counted), 0);
+        EXPECT_EQ(counted, count);
         if (reconnectFails) vorksim::SetCallFault("IGraphBuilder::Connect", E_FAIL);
         int x = 0, y = 0, w = 320, h = 240;
         EXPECT_EQ(g->WriteGrabRect(x, y, w, h), reconnectFails ? 14 : 0);

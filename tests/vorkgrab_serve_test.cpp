@@ -174,7 +174,7 @@ TEST_F(ServeTest, OnlyItsOwnPageChangesAnything) {
         Request request;
         int status;
     } cases[] = {
-        {"a rebinding name as Host", {"GET", "/api/state", "attacker.example:PORT", "", "", "", ""}, 403},
+        {"a rebinding name as Host", {"GET", "/api/state", "127.0.0.1.attacker.example:PORT", "", "", "", ""}, 403},
         {"the stream to a foreign Host", {"GET", "/stream", "attacker.example:PORT", "", "", "", ""}, 403},
         {"the snapshot to a foreign Host", {"GET", "/api/snapshot", "attacker.example", "", "", "", ""}, 403},
         {"a loopback Host on another port", {"GET", "/", "127.0.0.1:1", "", "", "", ""}, 403},
@@ -190,10 +190,12 @@ TEST_F(ServeTest, OnlyItsOwnPageChangesAnything) {
         {"a stop with no length (its body read until the client hangs up)", {"POST", "/api/stop", "127.0.0.1:PORT", "", "application/json", "", ""}, 411},
         {"a second Host", {"GET", "/api/state", "127.0.0.1:PORT", "", "", "", "Host: attacker.example:PORT\r\n"}, 400},
         {"the stream in another site's <img>", {"GET", "/stream", "127.0.0.1:PORT", "", "", "", "Sec-Fetch-Site: cross-site\r\n"}, 403},
+        {"the snapshot in a page on another port", {"GET", "/api/snapshot", "127.0.0.1:PORT", "", "", "", "Sec-Fetch-Site: same-site\r\n"}, 403},
         {"a link from another site to the page", {"GET", "/", "127.0.0.1:PORT", "", "", "", "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\n"}, 200},
         {"the page itself", {"GET", "/", "localhost:PORT", "", "", "", ""}, 200},
         {"the page's own change", {"POST", "/api/set", "localhost:PORT", "http://localhost:PORT", "application/json", "{\"name\":\"brightness\",\"value\":20}", ""}, 200},
         {"a key the change does not take (applied without it, it would claim success)", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "{\"name\":\"brightness\",\"value\":\"90\",\"Mode\":\"auto\"}", ""}, 400},
+        {"a key given twice", {"POST", "/api/set", "127.0.0.1:PORT", "", "application/json", "{\"name\":\"brightness\",\"value\":\"90\",\"value\":\"10\"}", ""}, 400},
         {"a format that names nothing", {"POST", "/api/format", "127.0.0.1:PORT", "", "application/json", "{}", ""}, 400},
     };
     for (const Case& c : cases) EXPECT_EQ(Exchange(port_, c.request).status, c.status) << c.what;

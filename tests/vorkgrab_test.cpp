@@ -62,7 +62,7 @@ TEST_F(VorkgrabTest, SnapRunsSaveWhatTheyWereAskedFor) {
         {{"--continuous", "--cameras", "fast.ini", "--count", "3", "--every", "100", "--out", "run/f_%03d.ppm"}, 0,
          "300 frames", {"run", "run/f_000.ppm", "run/f_001.ppm", "run/f_002.ppm"}, nullptr},
         {{"--out", "d%d/x.bmp", "--count", "3"}, 0, "", {"d0", "d0/x.bmp", "d1", "d1/x.bmp", "d2", "d2/x.bmp"}, nullptr},
-        {{"--out", "w_%5d.ppm", "--count", "2"}, 0, "", {"w_    0.ppm", "w_    1.ppm"}, nullptr},
+        {{"--out", "w%%_%5d.ppm", "--count", "2"}, 0, "", {"w%_    0.ppm", "w%_    1.ppm"}, nullptr},
         // a name of 252 bytes: the file written beside it first must not be longer than 255
         {{"--out", std::string(246, 'l') + "_%d.ppm"}, 0, "", {std::string(246, 'l') + "_0.ppm"}, nullptr},
         {{"--out", "\xc3\xbc_%d.png"}, 0, "", {"\xc3\xbc_0.png"}, "C"},
@@ -284,6 +284,7 @@ TEST_F(VorkgrabTest, BadInputGetsOneLineAndTheRightExitCode) {
         {"", {}, 2, "no command given"},
         {"", {"snap", "--frobnicate"}, 2, "unknown option --frobnicate"},
         {"", {"snap", "--count", "many"}, 2, "--count: 'many' is not a whole number"},
+        {"", {"snap", "--fps", "1.2.5"}, 2, "--fps: '1.2.5' is not a positive number up to 1000"},
         {"", {"snap", "--size", "640by480"}, 2, "--size: '640by480' is not WIDTHxHEIGHT"},
         {"", {"snap", "--out", "x.jpg", "--quality", "0"}, 2, "--quality: '0' is not a whole number from 1 to 100"},
         {"", {"snap", "--out", "x.png", "--quality", "50"}, 2, "--quality is for JPEG pictures, and --out 'x.png' is not one"},
