@@ -92,6 +92,21 @@ TEST_F(VideoFormatTest, ARunningGraphIsStoppedForANewModeAndAModeTheCameraCannot
     EXPECT_TRUE(g->IsConnected());
 }
 
+// A camera told a rate offers only that format; a new mode asks for its first
+// format of the mode's subtype at the rate told, and at the format's own when
+// the camera refuses that one (its caps give a range, it keeps a list of rates).
+TEST_F(VideoFormatTest, ANewModeTakesTheFormatsOwnRateWhenTheCameraRefusesTheOneTold) {
+    vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
+    vorksim::VideoFormat palette{640, 480, MEDIASUBTYPE_RGB8, 30};
+    palette.rates = {30, 5};
+    d.formats.push_back(palette);
+    TestGrabber* g = Open(d);
+    ASSERT_EQ(g->WriteFramerate(10.0), 0);
+    EXPECT_EQ(g->WriteColorMode(VORKColorModeRGB8), 0);
+    EXPECT_TRUE(IsEqualGUID(Connected(), MEDIASUBTYPE_RGB8));
+    EXPECT_EQ(vorksim::GetCameraState(camera).videoInfo.AvgTimePerFrame, 333333);
+}
+
 TEST_F(VideoFormatTest, GrabRectangleSetsTheCamerasSize) {
     vorksim::CameraDescription d = vorksim::DefaultCameraDescription();
     d.formats.push_back({642, 480, MEDIASUBTYPE_RGB24, 30});
