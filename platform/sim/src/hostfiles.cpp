@@ -79,17 +79,12 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     return 0;
 }
 
-// A file replaced keeps its owner and mode: the new one is given them before
-// it takes the name. Owner first, since a change of owner clears set-ID bits.
-// A link replaced is no file of the user's: the new file is the writer's own.
+// A file replaced keeps its owner and mode. A link replaced is no file of the
+// user's: the new file is the writer's own.
 bool KeepOwnerAndMode(int fd, const std::string& target) {
     struct stat old;
     if (lstat(target.c_str(), &old) != 0) return errno == ENOENT;
-    if (S_ISLNK(old.st_mode)) return true;
-    struct stat st;
-    if (fstat(fd, &st) != 0) return false;
-    if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0) return false;
-    return fchmod(fd, old.st_mode & 07777) == 0;
+    return S_ISLNK(old.st_mode) || vorksim::GiveOwnerAndMode(fd, old);
 }
 
 }  // namespace
@@ -121,13 +116,8 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<uint8_t>& bytes,
     if (kind == PathKind::Other) return Fail(error, Message(path, L"is not a regular file"));
     if (kind == PathKind::Inaccessible) return Fail(error, Message(path, L"cannot be looked at"));
     if (kind != PathKind::Missing && !replace) return Fail(error, Message(path, L"exists (--force replaces it)"));
-    const size_t slash = target.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     std::string temporary;
-    // The new file's name, the name with a dot, a tag and ".part" around it, is
-    // kept within a folder entry's 255 bytes however long the name is.
-    const int fd = CreateExclusive(folder + "." + base.substr(0, 200) + ".", ".part", temporary);
+    const int fd = CreateExclusive(vorksim::SiblingPrefix(target), ".part", temporary);
     if (fd < 0) return Fail(error, Message(path, L"cannot be written", errno));
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
     RemoveOnInterrupt(wideTemporary);

@@ -451,28 +451,15 @@ int CreateExclusive(const std::string& path) {
     return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | exclusive, 0666);
 }
 
-// Owner first: a change of owner clears the set-user-ID bit. A writer that may
-// not give the file back to its owner fails rather than take it over, which
-// could shut the owner out of the file.
-bool TakeOwnerAndMode(int fd, const struct stat& old) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) return false;
-    if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0) return false;
-    return fchmod(fd, old.st_mode & 07777) == 0;
-}
-
 // Written beside the file, then renamed onto it, so that an interrupted write
 // leaves the old file.
 bool Replace(const LockedFile& file, const std::string& bytes) {
-    const size_t slash = file.target.find_last_of('/');
-    // Within a folder entry's 255 bytes however long the file's name is.
-    std::string temporary =
-        file.target.substr(0, slash + 1) + "." + file.target.substr(slash + 1, 200) + ".XXXXXX.part";
+    std::string temporary = vorksim::SiblingPrefix(file.target) + "XXXXXX.part";
     const int fd = mkostemps(temporary.data(), 5, O_CLOEXEC);
     if (fd < 0) return false;
     const std::wstring wideTemporary = vorksim::FromUtf8(temporary);
     vork::RemoveOnInterrupt(wideTemporary);
-    bool ok = vorksim::WriteAll(fd, bytes.data(), bytes.size()) && TakeOwnerAndMode(fd, file.st);
+    bool ok = vorksim::WriteAll(fd, bytes.data(), bytes.size()) && vorksim::GiveOwnerAndMode(fd, file.st);
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), file.target.c_str()) == 0;
     if (!ok) unlink(temporary.c_str());
