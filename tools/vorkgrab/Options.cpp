@@ -165,17 +165,13 @@ void CheckCombination(const Options& o, const std::vector<std::string>& given) {
     if (gave("--seconds") && (gave("--count") || gave("-n"))) throw UsageError{"--seconds and --count: give one of them"};
     if (o.noReconnect && o.command != "serve" && !(o.command == "snap" && o.continuous))
         throw UsageError{"--no-reconnect is for snap --continuous and serve"};
-    if (o.command == "serve") (void)OutputPattern(o.out);
-    if (gave("--quality") && (o.command == "snap" || o.command == "serve") &&
-        OutputPattern(o.out).Kind() != ImageKind::Jpeg)
+    if (o.command != "snap" && o.command != "serve") return;
+    if (o.command == "snap") CheckSettings(o.settings);
+    const OutputPattern pattern(o.out);
+    if (gave("--quality") && pattern.Kind() != ImageKind::Jpeg)
         throw UsageError{"--quality is for JPEG pictures, and --out '" + Printable(o.out) + "' is not one"};
-    if (o.command == "snap") {
-        CheckSettings(o.settings);
-        const OutputPattern pattern(o.out);
-        const bool several = o.count > 1 || o.seconds > 0;
-        if (several && !pattern.Numbered())
-            throw UsageError{"--out: '" + Printable(o.out) + "' has no %d, so every picture would get the same name"};
-    }
+    if (o.command == "snap" && (o.count > 1 || o.seconds > 0) && !pattern.Numbered())
+        throw UsageError{"--out: '" + Printable(o.out) + "' has no %d, so every picture would get the same name"};
 }
 
 }  // namespace
